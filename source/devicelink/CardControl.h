@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QVariant>
+#include <QtGlobal>
+
+// The card control's operations, identified as the control's dispatch interface numbers them.
+// Call records of test doubles use the same identifiers.
+enum class Dispid : int {
+    Version = 3,
+    CommStatus = 4,
+    ErrorCode = 6,
+    ResponseCode = 9,
+    ResponseData = 11,
+    OpenLink = 12,
+    CloseLink = 13,
+    StartLink = 14,
+    StopLink = 15,
+    SendCommand = 16,
+    AbortCommand = 17,
+};
+
+// What CommStatus reports.
+namespace LinkStatus {
+constexpr qint32 NoLink = 0;     // nothing open
+constexpr qint32 Open = 1;       // open, not started (or stopped)
+constexpr qint32 Idle = 2;       // started, no command running
+constexpr qint32 Busy = 3;       // a command is running
+}
+
+// What ErrorCode reports after a command.
+namespace LinkError {
+constexpr qint32 None = 0;
+constexpr qint32 DsrInactive = 102;
+constexpr qint32 LinkLost = 103;
+constexpr qint32 Refused = 104;      // the device answered NAK three times
+constexpr qint32 BadResponse = 105;  // three malformed response frames
+constexpr qint32 Aborted = 106;
+constexpr qint32 TimedOut = 107;
+}
+
+constexpr qint32 kResponseNormal = 0x20;
+
+// The card control as the window sees it. Results are variants so that callers apply the
+// window's own conversions (CardCalls); by-reference arguments are references so that a value
+// the control writes back reaches the caller's variable.
+class CardControl
+{
+public:
+    virtual ~CardControl() = default;
+
+    virtual QVariant Version() = 0;
+    virtual QVariant CommStatus() = 0;
+    virtual QVariant ErrorCode() = 0;
+    virtual QVariant ResponseCode() = 0;
+    virtual QVariant ResponseData() = 0; // device bytes (QByteArray)
+
+    // Serial: (port 1-9, speed code 1-5, 1, 1). Network: (packed IPv4 address, -1, -1, -1).
+    virtual QVariant OpenLink(qint32 &portOrAddress, qint32 &speedCode, qint32 arg3, qint32 arg4) = 0;
+    virtual QVariant CloseLink() = 0;
+    virtual QVariant StartLink(qint32 mode) = 0;
+    virtual QVariant StopLink() = 0;
+    virtual QVariant SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeoutMs, bool &dsrCheck) = 0;
+    virtual QVariant AbortCommand() = 0;
+};

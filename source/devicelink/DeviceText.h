@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+#include <optional>
+
+// Text crosses the device boundary as bytes in the device's code page, CP932 (Windows-31J).
+
+// Device bytes as text. A byte sequence that does not decode shows as U+FFFD, never as nothing.
+QString decodeDeviceText(const QByteArray &bytes);
+
+struct DeviceBytes
+{
+    QByteArray bytes;
+    // The first character the code page cannot represent (nothing when all of them can).
+    std::optional<char32_t> unencodable;
+};
+
+DeviceBytes encodeDeviceText(QStringView text);

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+
+// The device's wire framing, used in both directions:
+//   STX LEN_HI LEN_LO BODY ETX BCC
+// LEN counts the BODY bytes (1 to 65535, big-endian); BCC is the XOR of LEN_HI through ETX.
+// ACK and NAK travel as single bytes between frames.
+namespace Wire {
+constexpr char STX = 0x02;
+constexpr char ETX = 0x03;
+constexpr char ACK = 0x06;
+constexpr char NAK = 0x15;
+constexpr int kMaxBody = 65535;
+constexpr int kOverhead = 5; // STX, two LEN bytes, ETX, BCC
+}
+
+// BCC over LEN_HI..ETX of a frame whose body is given.
+char frameChecksum(QByteArrayView body);
+
+// A whole frame around body (1 to Wire::kMaxBody bytes; a longer body is cut to that size).
+QByteArray encodeFrame(QByteArrayView body);
+
+// Cuts frames, ACKs and NAKs out of a byte stream that arrives in arbitrary pieces. Bytes
+// outside a frame other than STX, ACK and NAK are skipped. A frame whose ETX or BCC is wrong, or
+// whose LEN is 0, comes out as BadFrame so that the receiver can answer NAK. Memory is bounded
+// by one frame: LEN cannot promise more than 65535 bytes.
+class FrameReader
+{
+public:
+    enum class Kind { Frame, BadFrame, Ack, Nak };
+    struct Item
+    {
+        Kind kind;
+        QByteArray body; // Frame only
+    };
+
+    QList<Item> feed(QByteArrayView bytes);
+
+    // True while a frame has started but not all of its bytes have arrived.
+    bool inFrame() const { return m_state != State::Hunting; }
+    void reset();
+
+private:
+    enum class State { Hunting, LenHi, LenLo, Rest };
+    State m_state = State::Hunting;
+    int m_length = 0;
+    QByteArray m_rest; // BODY ETX BCC as it arrives
+};
