@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -68,6 +69,46 @@ LeadingNumber readHex(Cursor &cursor)
     return {double(qint32(quint32(value))), true};
 }
 
+// For a number that is out of a double's range: true when it is too large rather than too small.
+// The exponent's sign alone does not tell ("1000...0E-1" is huge, "0.000...01" is tiny): the
+// place of the first significant digit plus the exponent does.
+bool isHuge(const std::string &number)
+{
+    const std::size_t e = number.find('e');
+    const std::string_view mantissa = std::string_view(number).substr(0, e);
+    qint64 digitsBeforePoint = 0;
+    qint64 digitsSeen = 0;
+    qint64 firstSignificant = -1;
+    bool point = false;
+    for (char c : mantissa) {
+        if (c == '.') {
+            point = true;
+        } else if (c >= '0' && c <= '9') {
+            if (firstSignificant < 0 && c != '0')
+                firstSignificant = digitsSeen;
+            ++digitsSeen;
+            if (!point)
+                ++digitsBeforePoint;
+        }
+    }
+    if (firstSignificant < 0)
+        return false; // zero
+    qint64 exponent = 0;
+    if (e != std::string::npos) {
+        const std::string_view digits = std::string_view(number).substr(e + 1);
+        const bool negative = !digits.empty() && digits.front() == '-';
+        for (char c : digits) {
+            if (c >= '0' && c <= '9')
+                exponent = qMin<qint64>(exponent * 10 + (c - '0'), qint64(1) << 40);
+        }
+        if (negative)
+            exponent = -exponent;
+    }
+    // The value lies between 10^(magnitude - 1) and 10^magnitude.
+    const qint64 magnitude = digitsBeforePoint - firstSignificant + exponent;
+    return magnitude > 0;
+}
+
 LeadingNumber readDecimal(Cursor &cursor)
 {
     std::string number;
@@ -113,8 +154,7 @@ LeadingNumber readDecimal(Cursor &cursor)
     const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
     if (result.ec == std::errc::result_out_of_range) {
         // Underflow reads as zero; overflow cannot be represented.
-        const bool overflow = number.find("e-") == std::string::npos;
-        return {0.0, !overflow};
+        return {0.0, !isHuge(number)};
     }
     if (result.ec != std::errc() || !std::isfinite(value))
         return {0.0, false};

@@ -79,6 +79,9 @@ void TestConversions::int32Reading_data()
     QTest::newRow("exponent underflow reads as zero") << "1E-999" << true << 0;
     QTest::newRow("very long digits") << QString(100000, u'9') << false << 0;
     QTest::newRow("long zeros") << QString(100000, u'0') + "5" << true << 5;
+    QTest::newRow("long mantissa, negative exponent") << "1" + QString(400, u'0') + "E-1" << false << 0;
+    QTest::newRow("tiny without exponent") << "0." + QString(400, u'0') + "1" << true << 0;
+    QTest::newRow("tiny, positive exponent") << "0." + QString(400, u'0') + "1E5" << true << 0;
 }
 
 void TestConversions::int32Reading()
