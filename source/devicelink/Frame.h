@@ -41,6 +41,8 @@ public:
 
     // True while a frame has started but not all of its bytes have arrived.
     bool inFrame() const { return m_state != State::Hunting; }
+    // Bytes of memory held for the frame in progress; never more than one frame's worth.
+    qsizetype heldBytes() const { return m_rest.capacity(); }
     void reset();
 
 private:
