@@ -1,0 +1,116 @@
+#include "ConnectionSettings.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
+
+namespace {
+
+constexpr qint16 kSettleMs = 50;
+
+} // namespace
+
+ConnectionSettings::ConnectionSettings(CardControl &control, ConnectionLabels &labels, QTimer &Timer1,
+                                       QObject *parent)
+    : QObject(parent), m_calls(control), m_labels(labels), m_Timer1(Timer1)
+{
+    m_Timer1.setTimerType(Qt::PreciseTimer);
+    connect(&m_Timer1, &QTimer::timeout, this, &ConnectionSettings::Timer1Tick);
+}
+
+QList<ConnectionSettings::PortItem> ConnectionSettings::portItems()
+{
+    return {
+        {"mnu_Com1", "COM1", 1}, {"mnu_Com2", "COM2", 2}, {"mnu_Com3", "COM3", 3},
+        {"mnu_Com4", "COM4", 4}, {"mnu_Com5", "COM5", 5}, {"mnu_Com6", "COM6", 6},
+        {"mnu_Com7", "COM7", 7}, {"mnu_Com8", "COM8", 8}, {"mnu_Com9", "COM9", 9},
+    };
+}
+
+QList<ConnectionSettings::SpeedItem> ConnectionSettings::speedItems()
+{
+    return {
+        {"mnu_2400bps", "2400bps", SpeedCode::Bps2400},
+        {"mnu_4800bps", "4800bps", SpeedCode::Bps4800},
+        {"mnu_9600bps", "9600bps", SpeedCode::Bps9600},
+        {"mnu_19200bps", "19200bps", SpeedCode::Bps19200},
+        {"mnu_38400bps", "38400bps", SpeedCode::Bps38400},
+    };
+}
+
+std::optional<QString> ConnectionSettings::portText(qint32 port)
+{
+    if (port < 1 || port > 9)
+        return std::nullopt;
+    return QStringLiteral("Com%1 ,").arg(port);
+}
+
+std::optional<QString> ConnectionSettings::speedText(qint32 speedCode)
+{
+    for (const SpeedItem &item : speedItems())
+        if (qint32(item.code) == speedCode)
+            return QString::fromLatin1(item.caption);
+    return std::nullopt;
+}
+
+void ConnectionSettings::choosePort(int n)
+{
+    m_PortIndex = n;
+    ApplyConnection();
+}
+
+void ConnectionSettings::chooseSpeed(SpeedCode code)
+{
+    m_BaudIndex = qint32(code);
+    ApplyConnection();
+}
+
+void ConnectionSettings::ApplyConnection()
+{
+    // The waits run window handlers; if one of them tears the window down, stop here rather
+    // than touch what is gone.
+    const QPointer<ConnectionSettings> self(this);
+
+    m_calls.StopLink();
+    m_calls.CloseLink();
+    SettleWait(kSettleMs);
+    if (!self)
+        return;
+    // The control receives the members themselves: whatever it writes back into them is what
+    // the labels show below.
+    m_calls.OpenLink(m_PortIndex, m_BaudIndex, 1, 1);
+    SettleWait(kSettleMs);
+    if (!self)
+        return;
+    m_calls.StartLink(0);
+
+    m_labels.setPortNmaeText(QStringLiteral("Setting:="));
+    if (const auto text = portText(m_PortIndex))
+        m_labels.setPortText(*text);
+    if (const auto text = speedText(m_BaudIndex))
+        m_labels.setBaudText(*text);
+}
+
+void ConnectionSettings::SettleWait(const qint16 &ms)
+{
+    const QPointer<ConnectionSettings> self(this);
+
+    m_Timer1.setInterval(ms);
+    m_Timer1.start();
+    m_TimerFired = false;
+
+    // One pass over what is pending, then block until the next event instead of spinning.
+    // A nested wait started by a handler restarts Timer1 and clears the flag; the tick that
+    // ends it sets the flag again, which ends this wait as soon as control returns here.
+    QCoreApplication::processEvents();
+    while (self && !m_TimerFired)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void ConnectionSettings::Timer1Tick()
+{
+    m_Timer1.setInterval(0);
+    m_Timer1.stop();
+    m_TimerFired = true;
+}
