@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -9,7 +10,11 @@
 
 // Runs kestra-emu (the path comes from the KESTRA_EMU environment variable that CTest sets)
 // on loopback TCP with an ephemeral port and, when asked, on a pseudo-terminal, and stops it
-// when destroyed.
+// when destroyed. Every frame and byte it sees goes into a trace file (trace(), traceEntries()).
+//
+// The emulator runs at the real device's pace by default; most tests want
+// extraArgs {"--time-scale", "0", "--reinsert-ms", "0"}: answers at once, and an ejected card
+// is back at once.
 class EmulatorProcess
 {
 public:
@@ -17,22 +22,47 @@ public:
     {
         bool pty = false;
         QStringList extraArgs; // fault modes and the like
+        bool surfacePng = false; // draw the card's surface into surfacePath() after each rewrite/erase
+    };
+
+    // One line of the trace: "<seconds> <link> <in|out|--> <kind> <hex> |<text>|".
+    struct TraceEntry
+    {
+        QString link;      // "tcp#1", "pty", "device"
+        QString direction; // "in", "out", or "--" for an event
+        QString kind;      // "frame", "ACK", "NAK", "bad-frame", "garbage", "partial", ... or "event"
+        QByteArray bytes;  // the exact bytes (empty for an event)
+        QString text;      // an event's text
     };
 
     EmulatorProcess();
     explicit EmulatorProcess(Options options);
     ~EmulatorProcess();
 
-    // Starts the emulator and waits until it says where it listens. False with a reason in
-    // errorText() when it did not come up.
+    // Starts the emulator and waits (at most 10 s) until it says where it listens. False with a
+    // reason in errorText() when it did not come up.
     bool start();
+    // Ends the emulator with SIGTERM (it removes its pseudo-terminal link) and waits for it.
     void stop();
+    bool isRunning() const;
+    qint64 processId() const;
+    QProcess *process() const { return m_process.get(); }
 
     quint16 tcpPort() const { return m_tcpPort; }
     QString ptyPath() const { return m_ptyPath; }
     QString tracePath() const { return m_tracePath; }
+    QString surfacePath() const { return m_surfacePath; }
+    QString directory() const { return m_dir.path(); }
     QByteArray trace() const; // the trace file as written so far
+    QList<TraceEntry> traceEntries() const;
+    // Bodies of the sound frames the emulator received (commands), oldest first; link empty: all.
+    QList<QByteArray> receivedCommands(const QString &link = {}) const;
+    // Waits (event-driven, at most timeoutMs) until a trace line contains fragment.
+    bool waitForTrace(const QByteArray &fragment, int timeoutMs = 5000) const;
+    QByteArray standardError() const; // what the emulator wrote on stderr
     QString errorText() const { return m_error; }
+
+    static TraceEntry parseTraceLine(const QByteArray &line);
 
 private:
     Options m_options;
@@ -41,5 +71,6 @@ private:
     quint16 m_tcpPort = 0;
     QString m_ptyPath;
     QString m_tracePath;
+    QString m_surfacePath;
     QString m_error;
 };

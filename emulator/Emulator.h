@@ -1,0 +1,50 @@
+#pragma once
+
+#include "DeviceModel.h"
+#include "EmulatorOptions.h"
+#include "Faults.h"
+#include "Trace.h"
+
+#include <QObject>
+#include <QTcpServer>
+
+#include <memory>
+
+class PtyLink;
+class Session;
+
+// The emulated device and the links it listens on.
+class Emulator : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Emulator(EmulatorOptions options, QObject *parent = nullptr);
+    ~Emulator() override;
+
+    // Opens the trace, the TCP listener and the pseudo-terminal. False with a reason.
+    bool start(QString *error);
+    // Closes everything and removes the pseudo-terminal's link.
+    void shutdown();
+
+    quint16 tcpPort() const;
+    QHostAddress tcpAddress() const;
+    QString ptyPath() const;
+    DeviceModel &model() { return m_model; }
+
+private:
+    void acceptConnections();
+    void writeSurface();
+
+    EmulatorOptions m_options;
+    TraceLog m_trace;
+    DeviceModel m_model;
+    FaultPolicy m_faults;
+    QTcpServer m_server;
+    int m_connections = 0;
+    std::unique_ptr<PtyLink> m_pty;
+    std::unique_ptr<Session> m_ptySession;
+};
+
+// Makes SIGINT and SIGTERM end the event loop (through a self-pipe, so the handler itself does
+// nothing but write one byte).
+void quitOnTerminationSignals();

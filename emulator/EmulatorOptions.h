@@ -1,0 +1,29 @@
+#pragma once
+
+#include "Faults.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+struct EmulatorOptions
+{
+    bool tcp = true;
+    QHostAddress tcpHost = QHostAddress(QHostAddress::LocalHost);
+    quint16 tcpPort = 10001;
+    bool allowRemote = false;
+    QString ptyPath;
+    int reinsertMs = 2000;
+    double timeScale = 1.0;
+    int wireSpeed = 0; // bit/s on the pseudo-terminal, 0 = no pacing
+    bool trace = false;
+    QString traceFile;
+    QString surfacePng;
+    FaultPlan fault;
+    bool help = false;
+};
+
+// Reads the command line (arguments without the program name). False with a message when an
+// option is wrong; the message names the option.
+bool parseEmulatorOptions(const QStringList &arguments, EmulatorOptions *options, QString *error);
+QString emulatorHelpText();
