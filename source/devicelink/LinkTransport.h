@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QObject>
+
+class ModemLines;
+
+// One open byte link to the device: a serial port or a TCP connection. The control above it
+// speaks the frame protocol and does not care which one it holds.
+//
+// A transport reports the end of its link once, through lost(), and never closes itself under
+// its owner: the owner tears it down (shutDown(), then deleteLater()) when it handles lost().
+class LinkTransport : public QObject
+{
+    Q_OBJECT
+public:
+    // Output that may wait for the line before a peer that does not read counts as gone. A command
+    // frame is at most 65,540 bytes and is repeated only after the device has read it, so a sound
+    // link never comes near this.
+    static constexpr qint64 kMaxPendingOutput = 256 * 1024;
+
+    using QObject::QObject;
+
+    // Queues bytes for the line. False when the link is gone or the bytes cannot be queued; in
+    // that case lost() has been (or already was) reported.
+    virtual bool send(QByteArrayView bytes) = 0;
+
+    // Closes the line at once. Nothing is emitted afterwards and send() fails from then on.
+    virtual void shutDown() = 0;
+
+    // The link's modem lines, or nullptr for a link that has none (TCP).
+    virtual ModemLines *modemLines() { return nullptr; }
+
+    bool isLost() const { return m_lost; }
+
+signals:
+    void bytesArrived(const QByteArray &bytes);
+    void lost();
+
+protected:
+    // Marks the link as gone and emits lost() the first time only.
+    void reportLost()
+    {
+        if (m_lost)
+            return;
+        m_lost = true;
+        emit lost();
+    }
+    // Marks the link as gone without a report: the owner closed it.
+    void markClosed() { m_lost = true; }
+
+private:
+    bool m_lost = false;
+};

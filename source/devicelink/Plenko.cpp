@@ -1,0 +1,401 @@
+#include "Plenko.h"
+
+#include "LinkTransport.h"
+#include "ModemLines.h"
+#include "SerialTransport.h"
+#include "TcpTransport.h"
+
+#include <QEventLoop>
+#include <QPointer>
+
+Plenko::Plenko(QObject *parent) : QObject(parent)
+{
+    m_timeout.setSingleShot(true);
+    // A coarse timer may fire 5 % late, a second and a half on a 30-second command.
+    m_timeout.setTimerType(Qt::PreciseTimer);
+    connect(&m_timeout, &QTimer::timeout, this, &Plenko::handleTimeout);
+}
+
+Plenko::~Plenko()
+{
+    interruptConnectWait();
+    if (m_transport) {
+        m_transport->disconnect(this);
+        m_transport->shutDown();
+        delete m_transport;
+        m_transport = nullptr;
+    }
+}
+
+QVariant Plenko::Version()
+{
+    return kVersion;
+}
+
+QVariant Plenko::CommStatus()
+{
+    switch (m_link) {
+    case Link::None:
+    case Link::Connecting:
+        return LinkStatus::NoLink;
+    case Link::Open:
+        return LinkStatus::Open;
+    case Link::Started:
+        return m_command ? LinkStatus::Busy : LinkStatus::Idle;
+    }
+    return LinkStatus::NoLink;
+}
+
+QVariant Plenko::ErrorCode()
+{
+    return m_errorCode;
+}
+
+QVariant Plenko::ResponseCode()
+{
+    return m_responseCode;
+}
+
+QVariant Plenko::ResponseData()
+{
+    return m_responseData;
+}
+
+QString Plenko::serialPathFor(qint32 port)
+{
+    const QString configured = qEnvironmentVariable(qPrintable(QStringLiteral("PLENKO_COM%1").arg(port)));
+    if (!configured.isEmpty())
+        return configured;
+    return QStringLiteral("/dev/ttyS%1").arg(qint64(port) - 1);
+}
+
+qint32 Plenko::baudRateFor(qint32 speedCode)
+{
+    switch (speedCode) {
+    case 0: return 9600; // no speed chosen yet
+    case 1: return 19200;
+    case 2: return 9600;
+    case 3: return 4800;
+    case 4: return 2400;
+    case 5: return 38400;
+    default: return 0;
+    }
+}
+
+quint16 Plenko::tcpPort()
+{
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue("PLENKO_TCP_PORT", &ok);
+    return ok && port > 0 && port <= 65535 ? quint16(port) : kDefaultTcpPort;
+}
+
+QVariant Plenko::OpenLink(qint32 &portOrAddress, qint32 &speedCode, qint32 arg3, qint32 arg4)
+{
+    if (m_link != Link::None)
+        return AlreadyOpen;
+    if (arg3 == 1 && arg4 == 1)
+        return openSerial(portOrAddress, speedCode);
+    if (speedCode == -1 && arg3 == -1 && arg4 == -1)
+        return openNetwork(quint32(portOrAddress));
+    return ArgumentsNotUnderstood;
+}
+
+qint32 Plenko::openSerial(qint32 port, qint32 speedCode)
+{
+    if (port < 1)
+        return NoSuchPort;
+    const qint32 baudRate = baudRateFor(speedCode);
+    if (baudRate == 0)
+        return ArgumentsNotUnderstood;
+    auto *serial = new SerialTransport(this);
+    switch (serial->open(serialPathFor(port), baudRate)) {
+    case SerialTransport::OpenResult::Opened:
+        break;
+    case SerialTransport::OpenResult::NoSuchPort:
+        delete serial;
+        return NoSuchPort;
+    case SerialTransport::OpenResult::CannotOpen:
+        delete serial;
+        return CannotOpen;
+    }
+    attach(serial);
+    m_link = Link::Open;
+    return Opened;
+}
+
+// The wait for the connection runs a local event loop, so other handlers of the window run
+// during it and may call the control again:
+// - OpenLink answers AlreadyOpen, SendCommand LinkNotStarted, StartLink NothingOpen, CommStatus 0;
+// - CloseLink abandons the attempt: this call returns ConnectInterrupted without touching the
+//   link, so a later OpenLink from the same handler may open another link meanwhile;
+// - the control may even be destroyed: this call then returns without touching it.
+// The socket is never deleted while this frame could still refer to it: a torn-down transport
+// goes through deleteLater(), and this frame looks only at its own ConnectWait afterwards.
+qint32 Plenko::openNetwork(quint32 address)
+{
+    auto *tcp = new TcpTransport(this);
+    attach(tcp);
+    m_link = Link::Connecting;
+
+    QEventLoop loop;
+    ConnectWait wait;
+    wait.loop = &loop;
+    m_connectWait = &wait;
+
+    using Outcome = ConnectWait::Outcome;
+    connect(tcp, &TcpTransport::connected, &loop, [&wait, &loop] {
+        wait.outcome = Outcome::Connected;
+        loop.quit();
+    });
+    connect(tcp, &TcpTransport::connectFailed, &loop, [&wait, &loop](bool refused) {
+        wait.outcome = refused ? Outcome::Refused : Outcome::Failed;
+        loop.quit();
+    });
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer);
+    connect(&limit, &QTimer::timeout, &loop, [&wait, &loop] {
+        wait.outcome = Outcome::TimedOut;
+        loop.quit();
+    });
+    limit.start(kConnectTimeoutMs);
+    tcp->connectTo(address, tcpPort());
+
+    QPointer<Plenko> self(this);
+    if (wait.outcome == Outcome::Pending)
+        loop.exec();
+    if (!self)
+        return ConnectInterrupted;
+    if (m_connectWait == &wait)
+        m_connectWait = nullptr;
+
+    switch (wait.outcome) {
+    case Outcome::Connected:
+        m_link = Link::Open;
+        return Opened;
+    case Outcome::Interrupted:
+        // CloseLink ran during the wait and has torn this attempt down already.
+        return ConnectInterrupted;
+    case Outcome::Pending: // the application quit every event loop
+        detach();
+        return ConnectInterrupted;
+    case Outcome::Refused:
+    case Outcome::Failed:
+        detach();
+        return ConnectionFailed;
+    case Outcome::TimedOut:
+        detach();
+        return ConnectTimedOut;
+    }
+    return ConnectionFailed;
+}
+
+void Plenko::attach(LinkTransport *transport)
+{
+    m_transport = transport;
+    const quint64 generation = ++m_linkGeneration;
+    m_reader.reset();
+    connect(transport, &LinkTransport::bytesArrived, this, &Plenko::handleBytes);
+    // The link is torn down from the event loop, never inside the transport's own notifier.
+    connect(transport, &LinkTransport::lost, this, [this, generation] { handleLinkLost(generation); },
+            Qt::QueuedConnection);
+}
+
+void Plenko::detach()
+{
+    if (m_transport) {
+        m_transport->disconnect(this);
+        m_transport->shutDown();
+        m_transport->deleteLater();
+        m_transport = nullptr;
+    }
+    ++m_linkGeneration;
+    m_reader.reset();
+    m_link = Link::None;
+}
+
+void Plenko::interruptConnectWait()
+{
+    if (!m_connectWait)
+        return;
+    m_connectWait->outcome = ConnectWait::Outcome::Interrupted;
+    m_connectWait->loop->quit();
+    m_connectWait = nullptr;
+}
+
+QVariant Plenko::CloseLink()
+{
+    if (m_command)
+        endCommand(LinkError::Aborted);
+    interruptConnectWait();
+    detach();
+    return 0;
+}
+
+QVariant Plenko::StartLink(qint32 mode)
+{
+    Q_UNUSED(mode);
+    if (m_link == Link::Open)
+        m_link = Link::Started;
+    return m_link == Link::Started ? Started : NothingOpen;
+}
+
+QVariant Plenko::StopLink()
+{
+    if (m_command) {
+        endCommand(LinkError::Aborted);
+        m_reader.reset();
+    }
+    if (m_link == Link::Started)
+        m_link = Link::Open;
+    return 0;
+}
+
+QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeoutMs, bool &dsrCheck)
+{
+    if (m_command)
+        return CommandRunning;
+    if (m_link != Link::Started)
+        return LinkNotStarted;
+    if (code < 0 || code > 255)
+        return CodeOutOfRange;
+    if (parameter.size() > kMaxParameter)
+        return ParameterTooLong;
+
+    m_errorCode = LinkError::None;
+    m_responseCode = 0;
+    m_responseData.clear();
+    m_command.emplace();
+    ++m_commandGeneration;
+
+    if (dsrCheck) {
+        ModemLines *lines = m_transport->modemLines(); // nullptr over TCP: the flag does not apply
+        if (lines && m_modemLinesOverride)
+            lines = m_modemLinesOverride;
+        if (lines) {
+            const std::optional<bool> dsr = lines->dsrActive();
+            if (dsr.has_value() && !*dsr) {
+                // Nothing goes out; the end still comes from the event loop, like any other.
+                endCommandLater(LinkError::DsrInactive);
+                return Accepted;
+            }
+        }
+    }
+
+    QByteArray body;
+    body.reserve(1 + parameter.size());
+    body.append(char(quint8(code)));
+    body.append(parameter);
+    m_command->frame = encodeFrame(body);
+    if (timeoutMs > 0)
+        m_timeout.start(timeoutMs);
+    // A failed write reports the link lost; that report ends the command from the event loop.
+    sendFrame();
+    return Accepted;
+}
+
+QVariant Plenko::AbortCommand()
+{
+    if (m_command) {
+        endCommand(LinkError::Aborted);
+        // The abandoned response may be half-way through; its rest must not swallow the next frame.
+        m_reader.reset();
+    }
+    return 0;
+}
+
+void Plenko::sendFrame()
+{
+    m_command->phase = Phase::AwaitAck;
+    ++m_command->sends;
+    m_transport->send(m_command->frame);
+}
+
+void Plenko::sendByte(char byte)
+{
+    if (m_transport)
+        m_transport->send(QByteArrayView(&byte, 1));
+}
+
+void Plenko::handleBytes(const QByteArray &bytes)
+{
+    const QList<FrameReader::Item> items = m_reader.feed(bytes);
+    for (const FrameReader::Item &item : items)
+        handleItem(item);
+}
+
+void Plenko::handleItem(const FrameReader::Item &item)
+{
+    const Phase phase = m_command ? m_command->phase : Phase::Ending;
+    switch (item.kind) {
+    case FrameReader::Kind::Ack:
+        if (phase == Phase::AwaitAck)
+            m_command->phase = Phase::AwaitResponse;
+        break;
+    case FrameReader::Kind::Nak:
+        if (phase != Phase::AwaitAck)
+            break;
+        if (m_command->sends >= kMaxSends)
+            endCommand(LinkError::Refused);
+        else
+            sendFrame();
+        break;
+    case FrameReader::Kind::Frame:
+        // Every sound frame is acknowledged. Only one that follows this command's ACK answers it:
+        // the device writes in order, so an earlier, abandoned command's response comes before.
+        sendByte(Wire::ACK);
+        if (phase == Phase::AwaitResponse)
+            endCommand(LinkError::None, quint8(item.body.at(0)), item.body.mid(1));
+        break;
+    case FrameReader::Kind::BadFrame:
+        // Ask again only for a frame this command waits for. A NAK for a stale frame could reach
+        // the device after it has started on the next command and be taken for that one's.
+        if (phase != Phase::AwaitResponse)
+            break;
+        sendByte(Wire::NAK);
+        if (++m_command->badResponses >= kMaxBadResponses)
+            endCommand(LinkError::BadResponse);
+        break;
+    }
+}
+
+void Plenko::handleLinkLost(quint64 linkGeneration)
+{
+    if (linkGeneration != m_linkGeneration)
+        return;
+    if (m_command)
+        endCommand(LinkError::LinkLost);
+    detach();
+}
+
+void Plenko::handleTimeout()
+{
+    if (!m_command)
+        return;
+    endCommand(LinkError::TimedOut);
+    // A response cut short (a length that promised more than came) must not swallow the next one.
+    m_reader.reset();
+}
+
+void Plenko::endCommand(qint32 errorCode, qint32 responseCode, const QByteArray &data)
+{
+    m_timeout.stop();
+    m_command.reset();
+    ++m_commandGeneration;
+    m_errorCode = errorCode;
+    m_responseCode = responseCode;
+    m_responseData = data;
+}
+
+void Plenko::endCommandLater(qint32 errorCode)
+{
+    m_command->phase = Phase::Ending;
+    const quint64 generation = m_commandGeneration;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, errorCode] {
+            if (m_command && generation == m_commandGeneration)
+                endCommand(errorCode);
+        },
+        Qt::QueuedConnection);
+}

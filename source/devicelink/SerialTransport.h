@@ -1,0 +1,37 @@
+#pragma once
+
+#include "LinkTransport.h"
+#include "ModemLines.h"
+
+#include <QSerialPort>
+
+// A serial line, 8 data bits, no parity, one stop bit, no flow control.
+//
+// A read error or hang-up (a USB adapter pulled out, the far side of a pseudo-terminal closed)
+// ends the link: Qt keeps the port open after one and reports the same error over and over from
+// its read notifier, so the port is closed from the event loop right after the first report.
+class SerialTransport : public LinkTransport, public ModemLines
+{
+    Q_OBJECT
+public:
+    enum class OpenResult { Opened, NoSuchPort, CannotOpen };
+
+    explicit SerialTransport(QObject *parent = nullptr);
+    ~SerialTransport() override;
+
+    OpenResult open(const QString &path, qint32 baudRate);
+
+    bool send(QByteArrayView bytes) override;
+    void shutDown() override;
+    ModemLines *modemLines() override { return this; }
+
+    // Reads DSR from the port; nothing when the port has no modem lines.
+    std::optional<bool> dsrActive() override;
+
+private:
+    void readAvailable();
+    void handleError(QSerialPort::SerialPortError error);
+    void closeAfterFailure();
+
+    QSerialPort *m_port = nullptr;
+};

@@ -1,0 +1,85 @@
+#include "TcpTransport.h"
+
+#include <QHostAddress>
+#include <QNetworkProxy>
+#include <QTcpSocket>
+
+TcpTransport::TcpTransport(QObject *parent) : LinkTransport(parent), m_socket(new QTcpSocket(this))
+{
+    // The device sits on the local network; a proxy configured for web traffic must not apply.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
+    connect(m_socket, &QTcpSocket::connected, this, &TcpTransport::handleConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &TcpTransport::readAvailable);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &TcpTransport::handleError);
+    connect(m_socket, &QTcpSocket::disconnected, this, &TcpTransport::handleDisconnected);
+}
+
+TcpTransport::~TcpTransport()
+{
+    shutDown();
+}
+
+void TcpTransport::connectTo(quint32 ipv4, quint16 port)
+{
+    m_socket->connectToHost(QHostAddress(ipv4), port);
+}
+
+bool TcpTransport::send(QByteArrayView bytes)
+{
+    if (isLost() || !m_connected)
+        return false;
+    if (m_socket->bytesToWrite() + bytes.size() > kMaxPendingOutput) {
+        reportLost();
+        return false;
+    }
+    if (m_socket->write(bytes.data(), bytes.size()) != bytes.size()) {
+        reportLost();
+        return false;
+    }
+    return true;
+}
+
+void TcpTransport::shutDown()
+{
+    markClosed();
+    m_socket->disconnect(this);
+    m_socket->abort();
+}
+
+void TcpTransport::readAvailable()
+{
+    const QByteArray bytes = m_socket->readAll();
+    if (!bytes.isEmpty())
+        emit bytesArrived(bytes);
+}
+
+void TcpTransport::handleConnected()
+{
+    m_connected = true;
+    // Frames and single ACK bytes go out at once instead of waiting to be coalesced.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    emit connected();
+}
+
+void TcpTransport::handleError(QAbstractSocket::SocketError error)
+{
+    if (!m_connected) {
+        if (m_failed)
+            return;
+        m_failed = true;
+        emit connectFailed(error == QAbstractSocket::ConnectionRefusedError);
+        return;
+    }
+    // A peer that closes mid-frame has delivered its last bytes through readyRead already; take
+    // whatever is still buffered before the link ends.
+    readAvailable();
+    reportLost();
+}
+
+void TcpTransport::handleDisconnected()
+{
+    if (!m_connected)
+        return;
+    readAvailable();
+    reportLost();
+}
