@@ -211,14 +211,22 @@ void PtyLink::hangUp()
 {
     // The kernel throws away what the client has not read yet when the master closes, so give
     // the client a moment (bounded) to take the last bytes: a hang-up in the middle of a frame
-    // must leave that half frame on the client's side.
+    // must leave that half frame on the client's side. Bytes written to the master reach the
+    // slave's input count a little later (the kernel moves them in a worker), hence a grace
+    // period before the first look.
+    constexpr int kGraceMs = 50;
+    constexpr int kStepMs = 5;
+    constexpr int kMaxSteps = 100;
     int unread = 0;
-    if (m_slave >= 0 && ::ioctl(m_slave, FIONREAD, &unread) == 0 && unread > 0 && m_drainWaits < 40) {
-        ++m_drainWaits;
-        QTimer::singleShot(5, this, [this] {
+    const bool waitMore = m_drainWaits == 0
+                          || (m_drainWaits < kMaxSteps && m_slave >= 0 && ::ioctl(m_slave, FIONREAD, &unread) == 0
+                              && unread > 0);
+    if (waitMore) {
+        QTimer::singleShot(m_drainWaits == 0 ? kGraceMs : kStepMs, this, [this] {
             if (m_hangUpPending)
                 hangUp();
         });
+        ++m_drainWaits;
         return;
     }
     m_drainWaits = 0;
