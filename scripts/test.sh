@@ -8,5 +8,13 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"
 (cd "$build" && ctest --output-on-failure -j2 "$@")
 
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer (the "asan" preset,
+# build folder build-asan). SKIP_ASAN=1 leaves it out for a quick local run.
+if [ "${SKIP_ASAN:-0}" != 1 ]; then
+    cmake --preset asan >/dev/null
+    cmake --build --preset asan -j"$(nproc)"
+    ctest --preset asan "$@"
+fi
+
 # The fuzz targets, about 20 seconds each (docs/reliability.md tells how to run them longer).
-./scripts/fuzz.sh
+[ "${SKIP_FUZZ:-0}" = 1 ] || ./scripts/fuzz.sh
