@@ -1,0 +1,90 @@
+#include "BinConvert.h"
+
+namespace {
+
+int hexValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return u - u'a' + 10; // only called on characters IsHex accepted
+}
+
+// Walks the text once and hands every typed character to `literal` and every escape's value
+// to `escape`, in order. Positions are qsizetype, so there is no length limit.
+template <typename Literal, typename Escape>
+void walk(const QString &text, Literal literal, Escape escape)
+{
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c == u'\r')
+            continue;
+        if (c != u'$') {
+            literal(c);
+            continue;
+        }
+        const QString pair = text.mid(i + 1, 2); // shorter near the end of the text
+        if (!IsHex(pair)) {
+            literal(c);
+            continue;
+        }
+        int value = 0;
+        for (const QChar digit : pair)
+            value = value * 16 + hexValue(digit);
+        escape(quint8(value));
+        i += 2;
+    }
+}
+
+} // namespace
+
+bool IsHex(const QString &text)
+{
+    for (const QChar c : text) {
+        char16_t u = c.unicode();
+        if (u >= u'a' && u <= u'f')
+            u = char16_t(u - 32);
+        if (!((u >= u'A' && u <= u'F') || (u >= u'0' && u <= u'9')))
+            return false;
+    }
+    return true;
+}
+
+QString BinConvert(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    walk(
+        text, [&](QChar c) { result.append(c); }, [&](quint8 value) { result.append(QChar(value)); });
+    return result;
+}
+
+DeviceBytes BinConvertToDeviceBytes(const QString &text)
+{
+    DeviceBytes result;
+    result.bytes.reserve(text.size());
+    QString run; // typed characters since the last escape, encoded together
+    auto flush = [&] {
+        if (run.isEmpty() || result.unencodable)
+            return;
+        DeviceBytes encoded = encodeDeviceText(run);
+        if (encoded.unencodable)
+            result.unencodable = encoded.unencodable;
+        else
+            result.bytes.append(encoded.bytes);
+        run.clear();
+    };
+    walk(
+        text, [&](QChar c) { run.append(c); },
+        [&](quint8 value) {
+            flush();
+            result.bytes.append(char(value));
+        });
+    flush();
+    if (result.unencodable)
+        result.bytes.clear();
+    return result;
+}

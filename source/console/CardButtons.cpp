@@ -1,0 +1,105 @@
+// The fixed card operations behind the buttons of the main window. Each handler frames its
+// commands with the gating: DisableButtons first, the commands through the command runner, the
+// last result code to AfterCommand, EnableButtons last. No handler looks at a result between
+// commands: a refused or failed command shows in the response boxes and the click goes on.
+
+#include "frmMain.h"
+#include "ui_frmMain.h"
+
+#include "OperatorInput.h"
+#include "SamplePrint.h"
+
+namespace {
+
+// Device command codes.
+constexpr qint32 kMagneticRead = 34;   // '"'
+constexpr qint32 kBufferClear = 73;    // 'I'
+constexpr qint32 kReset = 95;          // '_'
+constexpr qint32 kErase = 72;          // 'H'
+constexpr qint32 kEject = 80;          // 'P'
+constexpr qint32 kMagneticData = 57;   // '9'
+constexpr qint32 kMagneticWrite = 49;  // '1'
+constexpr qint32 kPrintData = 65;      // 'A'
+constexpr qint32 kRewrite = 70;        // 'F'
+
+} // namespace
+
+void frmMain::runFixedCommand(qint32 code, const QByteArray &parameter, qint32 timeoutMs)
+{
+    DisableButtons();
+    const bool dsr = dsrCheck();
+    qint32 result = run(code, parameter, timeoutMs, dsr);
+    CommandRunner::AfterCommand(result);
+    EnableButtons();
+}
+
+void frmMain::cmd_Mg2Read_Click()
+{
+    runFixedCommand(kMagneticRead, {}, 30000);
+}
+
+void frmMain::cmd_Clear_Click()
+{
+    runFixedCommand(kBufferClear, {}, 5000);
+}
+
+void frmMain::cmd_Reset_Click()
+{
+    runFixedCommand(kReset, {}, 30000);
+}
+
+void frmMain::cmd_Erase_Click()
+{
+    runFixedCommand(kErase, "1", 30000);
+}
+
+void frmMain::cmd_Exit_Click()
+{
+    runFixedCommand(kEject, "1", 10000);
+}
+
+// Writes the parameter box to the magnetic stripe, then ejects the card. The parameter is read
+// once; the time-out box and the DSR option are read again before each command, so that a
+// change made while an earlier command runs applies to the later ones.
+//
+// A time-out box whose value does not fit a 32-bit integer cannot be handed to the control.
+// The click stops at the command that would read it: the operator gets a message naming the
+// box and the value, no further command is sent (an earlier one may already have run), and the
+// buttons are enabled again. A parameter with a character the device's code page lacks stops
+// the click the same way before anything is sent.
+void frmMain::cmdMagwrite_Click()
+{
+    DisableButtons();
+    const ParameterBytes parameter = parameterBytes(m_ui->txt_UserParameter->text());
+    if (!parameter.ok())
+        return refuseInput(parameter.refusal);
+
+    BoxNumber timeout = readTimeoutBox(m_ui->txt_UserTimeout->text());
+    if (!timeout.ok())
+        return refuseInput(timeout.refusal);
+    bool dsr = dsrCheck();
+    run(kMagneticData, parameter.bytes, timeout.value, dsr);
+
+    timeout = readTimeoutBox(m_ui->txt_UserTimeout->text());
+    if (!timeout.ok())
+        return refuseInput(timeout.refusal);
+    dsr = dsrCheck();
+    run(kMagneticWrite, "2", timeout.value, dsr);
+
+    dsr = dsrCheck();
+    qint32 result = run(kEject, "1", 10000, dsr);
+    CommandRunner::AfterCommand(result);
+    EnableButtons();
+}
+
+// Sends the sample print text, then the rewrite. The print data always goes out with the DSR
+// check; only the rewrite follows the option. No eject follows the rewrite.
+void frmMain::cmdRewrite_Click()
+{
+    DisableButtons();
+    run(kPrintData, SamplePrintData(), 5000, true);
+    const bool dsr = dsrCheck();
+    qint32 result = run(kRewrite, "1", 60000, dsr);
+    CommandRunner::AfterCommand(result);
+    EnableButtons();
+}

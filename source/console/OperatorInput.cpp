@@ -1,0 +1,73 @@
+#include "OperatorInput.h"
+
+#include "BinConvert.h"
+#include "DeviceText.h"
+#include "NumberReading.h"
+
+#include <optional>
+
+namespace {
+
+constexpr qsizetype kQuotedLength = 40;
+
+BoxNumber fromReading(std::optional<qint32> value, const QString &refusal)
+{
+    if (value)
+        return {*value, {}};
+    return {0, refusal};
+}
+
+QString unencodableMessage(char32_t character)
+{
+    const QString code = QStringLiteral("U+%1").arg(uint(character), 4, 16, QLatin1Char('0')).toUpper();
+    // A lone surrogate or an unprintable character is named by its code alone.
+    const bool printable = !QChar::isSurrogate(character) && QChar::isPrint(character);
+    const QString shown = printable ? QStringLiteral(" \"%1\"").arg(QString::fromUcs4(&character, 1))
+                                    : QString();
+    return QStringLiteral("Parameter: the character %1%2 cannot be sent in the device's code page "
+                          "(CP932). Nothing was sent.")
+        .arg(code, shown);
+}
+
+ParameterBytes fromDeviceBytes(DeviceBytes encoded)
+{
+    if (encoded.unencodable)
+        return {{}, unencodableMessage(*encoded.unencodable)};
+    return {std::move(encoded.bytes), {}};
+}
+
+} // namespace
+
+QString quotedForMessage(QStringView text)
+{
+    if (text.size() <= kQuotedLength)
+        return QLatin1Char('"') + text.toString() + QLatin1Char('"');
+    return QLatin1Char('"') + text.first(kQuotedLength).toString() + QStringLiteral("...\" (%1 characters)")
+                                                                          .arg(text.size());
+}
+
+BoxNumber readTimeoutBox(const QString &text)
+{
+    return fromReading(readInt32(text),
+                       QStringLiteral("Time Out: %1 does not fit a 32-bit integer "
+                                      "(-2147483648 to 2147483647 ms). Nothing was sent.")
+                           .arg(quotedForMessage(text)));
+}
+
+BoxNumber readCommandBox(const QString &text)
+{
+    return fromReading(readInt32(QString(QStringLiteral("&H") + text)),
+                       QStringLiteral("Command: %1 does not fit a 32-bit command code "
+                                      "(at most eight significant hexadecimal digits). Nothing was sent.")
+                           .arg(quotedForMessage(text)));
+}
+
+ParameterBytes parameterBytes(const QString &text)
+{
+    return fromDeviceBytes(encodeDeviceText(text));
+}
+
+ParameterBytes binParameterBytes(const QString &text)
+{
+    return fromDeviceBytes(BinConvertToDeviceBytes(text));
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "CardCalls.h"
+#include "CommandRunner.h"
+#include "ResponseDisplay.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QPushButton;
+class QTimer;
+
+namespace Ui {
+class frmMain;
+}
+
+// The operator console: the main window with its controls, the card control it hosts as
+// Plenko1, the button gating and the handlers behind the buttons.
+class frmMain : public QMainWindow, public ResponseDisplay
+{
+    Q_OBJECT
+public:
+    explicit frmMain(std::unique_ptr<CardControl> plenko1, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // Replaceable ends of the window, so that tests run without modal loops or a real exit.
+    // Shows a refusal of the operator's input (a value out of range, a character the device
+    // cannot take). Default: a warning message box.
+    void setMessageSink(std::function<void(const QString &)> sink) { m_showMessage = std::move(sink); }
+    // Default: QApplication::beep().
+    void setBeep(std::function<void()> beep) { m_beep = std::move(beep); }
+    // Ends the program with a status, at once and without returning into a waiting command.
+    // Default: flush the standard streams, then _exit().
+    void setEndProgram(std::function<void(int)> end) { m_endProgram = std::move(end); }
+
+    // For the connection settings and the address dialog.
+    CardControl &Plenko1() { return *m_plenko1; }
+    QLabel *lblPortNmae() const;
+    QLabel *lblPort() const;
+    QLabel *lblBaud() const;
+    QTimer &Timer1() { return *m_timer1; }
+    // Start-up step 2: set the network address state to its initial value. Runs in the window's
+    // load, before the version is read.
+    void setAddressStartup(std::function<void()> step) { m_addressStartup = std::move(step); }
+    // Runs on shutdown after the link is closed and before the program ends (the address
+    // dialog closes here).
+    void setBeforeEnd(std::function<void()> hook) { m_beforeEnd = std::move(hook); }
+
+    // ResponseDisplay: the four response boxes and the beep, for the command runner.
+    void setCommandBox(const QString &text) override;
+    void setCodeBox(const QString &text) override;
+    void setDataBox(const QString &text) override;
+    void setResultBox(const QString &text) override;
+    void beep() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void applyScreenScale();
+    void centreOnScreen();
+    void connectButtons();
+    void connectConnectionMenu();
+    void load();
+
+    // Gating of the nine command buttons.
+    QList<QPushButton *> gatedButtons() const;
+    void DisableButtons();
+    void EnableButtons();
+
+    // Button handlers (CardButtons.cpp, FreeCommand.cpp).
+    void cmd_Mg2Read_Click();
+    void cmd_Clear_Click();
+    void cmd_Reset_Click();
+    void cmd_Erase_Click();
+    void cmd_Exit_Click();
+    void cmdMagwrite_Click();
+    void cmdRewrite_Click();
+    void cmd_Send_Click();
+    void cmd_Cancel_Click();
+    void cmdEnd_Click();
+
+    void runFixedCommand(qint32 code, const QByteArray &parameter, qint32 timeoutMs);
+    qint32 run(qint32 code, const QByteArray &parameter, qint32 timeoutMs, bool dsr);
+    bool dsrCheck() const;
+    // Ends a click whose input was refused: the operator reads why, the buttons come back.
+    void refuseInput(const QString &message);
+
+    Ui::frmMain *m_ui = nullptr;
+    std::unique_ptr<CardControl> m_plenko1;
+    CardCalls m_calls{*m_plenko1};
+    CommandRunner m_runner{*m_plenko1, *this};
+    QTimer *m_timer1 = nullptr;
+    bool m_loaded = false;
+
+    std::function<void(const QString &)> m_showMessage;
+    std::function<void()> m_beep;
+    std::function<void(int)> m_endProgram;
+    std::function<void()> m_addressStartup;
+    std::function<void()> m_beforeEnd;
+};

@@ -1,0 +1,387 @@
+#include "ConsoleFixture.h"
+#include "SamplePrint.h"
+
+#include <QTest>
+
+Q_DECLARE_METATYPE(ScriptedCardControl::Outcome)
+
+namespace {
+
+QVariantList command(int code, const QByteArray &parameter, int timeout, bool dsr)
+{
+    return {code, parameter, timeout, dsr};
+}
+
+} // namespace
+
+class TestCardOperations : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void singleCommandButtons_data();
+    void singleCommandButtons();
+    void buttonsGatedWhateverTheResult_data();
+    void buttonsGatedWhateverTheResult();
+    void responseDataShownDecoded();
+
+    void magwriteSequence_data();
+    void magwriteSequence();
+    void magwriteRereadsDuringFirstCommand();
+    void magwriteParameterReadOnceAndNeverConverted();
+    void magwriteGoesOnAfterRefusal();
+    void magwriteCancelDuringFirstCommand();
+    void magwriteRefusesUnusableInput_data();
+    void magwriteRefusesUnusableInput();
+    void magwriteStopsWhenTimeoutBecomesUnusable();
+
+    void rewriteSendsSamplePrint_data();
+    void rewriteSendsSamplePrint();
+    void rewriteGoesOnAfterRefusedData();
+    void rewriteCancelDuringData();
+
+    void freeCommand_data();
+    void freeCommand();
+    void freeCommandRefusesUnusableInput_data();
+    void freeCommandRefusesUnusableInput();
+    void freeCommandReadsBoxesAtClick();
+
+private:
+    std::unique_ptr<ConsoleFixture> f;
+};
+
+void TestCardOperations::init()
+{
+    f = std::make_unique<ConsoleFixture>();
+}
+
+void TestCardOperations::cleanup()
+{
+    f.reset();
+}
+
+void TestCardOperations::singleCommandButtons_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("check");
+    QTest::addColumn<QVariantList>("sent");
+    for (bool check : {true, false}) {
+        const char *suffix = check ? " Check" : " No Check";
+        QTest::newRow(QByteArray("magnetic read") + suffix) << "cmd_Mg2Read" << check << command(34, "", 30000, check);
+        QTest::newRow(QByteArray("buffer clear") + suffix) << "cmd_Clear" << check << command(73, "", 5000, check);
+        QTest::newRow(QByteArray("reset") + suffix) << "cmd_Reset" << check << command(95, "", 30000, check);
+        QTest::newRow(QByteArray("erase") + suffix) << "cmd_Erase" << check << command(72, "1", 30000, check);
+        QTest::newRow(QByteArray("eject") + suffix) << "cmd_Exit" << check << command(80, "1", 10000, check);
+    }
+}
+
+void TestCardOperations::singleCommandButtons()
+{
+    QFETCH(QString, button);
+    QFETCH(bool, check);
+    QFETCH(QVariantList, sent);
+    f->find<QRadioButton>(check ? "opt_DSR" : "opt_NoDSR")->setChecked(true);
+    f->edit("txt_UserParameter")->setText("ignored");
+    f->edit("txt_UserTimeout")->setText("1");
+    f->button(button)->click();
+    QCOMPARE(f->sentCommands(), QList<QVariantList>{sent});
+    QCOMPARE(f->edit("dis_Ocx")->text(), QStringLiteral("0"));
+}
+
+void TestCardOperations::buttonsGatedWhateverTheResult_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<ScriptedCardControl::Outcome>("outcome");
+    QTest::addColumn<QString>("result");
+    for (const char *button : {"cmd_Mg2Read", "cmd_Clear", "cmd_Reset", "cmd_Erase", "cmd_Exit", "cmd_Send"}) {
+        QTest::newRow(qPrintable(QStringLiteral("%1 completed").arg(button))) << button << runsFor(20) << "0";
+        QTest::newRow(qPrintable(QStringLiteral("%1 time-out").arg(button))) << button << runsFor(20, 107) << "1";
+        QTest::newRow(qPrintable(QStringLiteral("%1 refused").arg(button))) << button << refused() << "-1";
+    }
+}
+
+void TestCardOperations::buttonsGatedWhateverTheResult()
+{
+    QFETCH(QString, button);
+    QFETCH(ScriptedCardControl::Outcome, outcome);
+    QFETCH(QString, result);
+    f->control->outcomes = {outcome};
+    bool disabledDuring = true;
+    f->during(0, [&] { disabledDuring = f->allGated(false); });
+    f->button(button)->click();
+    if (!outcome.sendResult.toInt()) // a refused command has no wait in which to look
+        QVERIFY(disabledDuring);
+    QVERIFY(f->allGated(true));
+    QCOMPARE(f->edit("dis_Ocx")->text(), result);
+}
+
+void TestCardOperations::responseDataShownDecoded()
+{
+    f->control->outcomes = {runsFor(5, 0, 0x20, QByteArray::fromHex("834a815b836820b6b0c4de20ff"))};
+    f->button("cmd_Mg2Read")->click();
+    QCOMPARE(f->edit("dis_KestraData")->text(), QStringLiteral("カード ｶｰﾄﾞ \uFFFD"));
+    QCOMPARE(f->edit("dis_Code")->text(), QStringLiteral("&H 20"));
+    QCOMPARE(f->beeps, 1);
+}
+
+void TestCardOperations::magwriteSequence_data()
+{
+    QTest::addColumn<QString>("timeoutText");
+    QTest::addColumn<int>("timeout");
+    QTest::newRow("1500ms") << "1500ms" << 1500;
+    QTest::newRow("2500.5") << "2500.5" << 2500;
+    QTest::newRow("2501.5") << "2501.5" << 2502;
+    QTest::newRow("-20") << "-20" << -20;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("abc") << "abc" << 0;
+}
+
+void TestCardOperations::magwriteSequence()
+{
+    QFETCH(QString, timeoutText);
+    QFETCH(int, timeout);
+    f->edit("txt_UserTimeout")->setText(timeoutText);
+    f->edit("txt_UserParameter")->setText(QStringLiteral("ABC;123?"));
+    f->button("cmdMagwrite")->click();
+    QCOMPARE(f->sentCommands(), (QList<QVariantList>{command(57, "ABC;123?", timeout, true),
+                                                     command(49, "2", timeout, true),
+                                                     command(80, "1", 10000, true)}));
+    QVERIFY(f->allGated(true));
+    QVERIFY(f->messages.isEmpty());
+}
+
+void TestCardOperations::magwriteRereadsDuringFirstCommand()
+{
+    f->edit("txt_UserTimeout")->setText("1000");
+    f->edit("txt_UserParameter")->setText("first");
+    f->control->outcomes = {runsFor(50), runsFor(5), runsFor(5)};
+    f->during(0, [&] {
+        f->edit("txt_UserTimeout")->setText("2000");
+        f->find<QRadioButton>("opt_NoDSR")->setChecked(true);
+        f->edit("txt_UserParameter")->setText("second");
+    });
+    f->button("cmdMagwrite")->click();
+    QCOMPARE(f->sentCommands(), (QList<QVariantList>{command(57, "first", 1000, true),
+                                                     command(49, "2", 2000, false),
+                                                     command(80, "1", 10000, false)}));
+}
+
+void TestCardOperations::magwriteParameterReadOnceAndNeverConverted()
+{
+    f->find<QCheckBox>("opt_Bin")->setChecked(true);
+    f->edit("txt_UserParameter")->setText(QStringLiteral("$41\r磁気"));
+    f->button("cmdMagwrite")->click();
+    QCOMPARE(f->sentCommands().value(0).value(1).toByteArray(), QByteArray("$41\r\x8e\xa5\x8b\x43"));
+}
+
+void TestCardOperations::magwriteGoesOnAfterRefusal()
+{
+    f->control->outcomes = {refused(), runsFor(5, 0, 0x20), runsFor(5, 0, 0x22, "ejected")};
+    f->button("cmdMagwrite")->click();
+    QCOMPARE(f->sentCodes(), (QList<int>{57, 49, 80}));
+    QCOMPARE(f->control->count(Dispid::StopLink), 1);
+    QCOMPARE(f->edit("dis_Cmd")->text(), QStringLiteral("&h 50"));
+    QCOMPARE(f->edit("dis_Code")->text(), QStringLiteral("&H 22"));
+    QCOMPARE(f->edit("dis_KestraData")->text(), QStringLiteral("ejected"));
+    QCOMPARE(f->edit("dis_Ocx")->text(), QStringLiteral("-1"));
+}
+
+void TestCardOperations::magwriteCancelDuringFirstCommand()
+{
+    f->control->outcomes = {neverEnds(), runsFor(30), runsFor(30)};
+    QList<bool> enabledDuringLaterCommands;
+    f->during(0, [&] {
+        f->button("cmd_Cancel")->click();
+        // Looks again while commands 2 and 3 run.
+        f->during(10, [&] { enabledDuringLaterCommands << f->allGated(true); });
+        f->during(45, [&] { enabledDuringLaterCommands << f->allGated(true); });
+    });
+    f->button("cmdMagwrite")->click();
+    QCOMPARE(f->sentCodes(), (QList<int>{57, 49, 80}));
+    QCOMPARE(enabledDuringLaterCommands, (QList<bool>{true, true}));
+    QVERIFY(f->allGated(true));
+    QCOMPARE(f->edit("dis_Ocx")->text(), QStringLiteral("0"));
+}
+
+void TestCardOperations::magwriteRefusesUnusableInput_data()
+{
+    QTest::addColumn<QString>("parameter");
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<QString>("mentions");
+    QTest::newRow("time-out too large") << "data" << "99999999999" << "Time Out";
+    QTest::newRow("time-out exponent overflow") << "data" << "1E999" << "Time Out";
+    QTest::newRow("character outside CP932") << QStringLiteral("a\u00A5") << "1000" << "U+00A5";
+}
+
+void TestCardOperations::magwriteRefusesUnusableInput()
+{
+    QFETCH(QString, parameter);
+    QFETCH(QString, timeout);
+    QFETCH(QString, mentions);
+    f->edit("txt_UserParameter")->setText(parameter);
+    f->edit("txt_UserTimeout")->setText(timeout);
+    f->button("cmdMagwrite")->click();
+    QVERIFY(f->sentCommands().isEmpty());
+    QCOMPARE(f->messages.size(), 1);
+    QVERIFY2(f->messages[0].contains(mentions), qPrintable(f->messages[0]));
+    QVERIFY(f->allGated(true));
+}
+
+void TestCardOperations::magwriteStopsWhenTimeoutBecomesUnusable()
+{
+    f->edit("txt_UserTimeout")->setText("1000");
+    f->control->outcomes = {runsFor(30)};
+    f->during(0, [&] { f->edit("txt_UserTimeout")->setText("99999999999"); });
+    f->button("cmdMagwrite")->click();
+    QCOMPARE(f->sentCodes(), QList<int>{57});
+    QCOMPARE(f->messages.size(), 1);
+    QVERIFY(f->messages[0].contains("99999999999"));
+    QVERIFY(f->allGated(true));
+}
+
+void TestCardOperations::rewriteSendsSamplePrint_data()
+{
+    QTest::addColumn<bool>("check");
+    QTest::newRow("Check") << true;
+    QTest::newRow("No Check") << false;
+}
+
+void TestCardOperations::rewriteSendsSamplePrint()
+{
+    QFETCH(bool, check);
+    f->find<QRadioButton>(check ? "opt_DSR" : "opt_NoDSR")->setChecked(true);
+    f->button("cmdRewrite")->click();
+    f->button("cmdRewrite")->click();
+    const QByteArray print = "2, 0, 23,Hello, World!\n \nThis is Kestra.\n Rewritable Card R/W\n"
+                             "  From Orvell, Velden.\n \n/www.example.com/\n \nYou can use Kestra for...\n"
+                             "* Point card\n* Pre-Paid card\n* Member's card\n* Library ID Card\n"
+                             "* Medical ID card\n\n......And more!!";
+    const QList<QVariantList> once = {command(65, print, 5000, true), command(70, "1", 60000, check)};
+    QCOMPARE(f->sentCommands(), once + once); // no eject; two clicks send the same
+    QVERIFY(f->allGated(true));
+}
+
+void TestCardOperations::rewriteGoesOnAfterRefusedData()
+{
+    f->control->outcomes = {refused(), runsFor(5)};
+    f->button("cmdRewrite")->click();
+    QCOMPARE(f->sentCommands().value(1), command(70, "1", 60000, true));
+    QCOMPARE(f->edit("dis_Ocx")->text(), QStringLiteral("0"));
+}
+
+void TestCardOperations::rewriteCancelDuringData()
+{
+    f->control->outcomes = {neverEnds(), runsFor(30)};
+    bool enabledDuringRewrite = false;
+    f->during(0, [&] {
+        f->button("cmd_Cancel")->click();
+        f->during(10, [&] { enabledDuringRewrite = f->allGated(true); });
+    });
+    f->button("cmdRewrite")->click();
+    QCOMPARE(f->sentCodes(), (QList<int>{65, 70}));
+    QVERIFY(enabledDuringRewrite);
+}
+
+void TestCardOperations::freeCommand_data()
+{
+    QTest::addColumn<QString>("commandText");
+    QTest::addColumn<QString>("parameter");
+    QTest::addColumn<bool>("bin");
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<bool>("check");
+    QTest::addColumn<QVariantList>("sent");
+    QTest::newRow("41 ABC 1000") << "41" << "ABC" << false << "1000" << true << command(65, "ABC", 1000, true);
+    QTest::newRow("ff") << "ff" << "" << false << "" << false << command(255, "", 0, false);
+    QTest::newRow("4G") << "4G" << "" << false << "" << true << command(4, "", 0, true);
+    QTest::newRow("empty command") << "" << "" << false << "" << true << command(0, "", 0, true);
+    QTest::newRow("G1") << "G1" << "" << false << "" << true << command(0, "", 0, true);
+    QTest::newRow("typed prefix") << "&H41" << "" << false << "" << true << command(0, "", 0, true);
+    QTest::newRow("eight F digits") << "FFFFFFFF" << "" << false << "" << true << command(-1, "", 0, true);
+    QTest::newRow("escapes as typed") << "41" << "$41$42" << false << "" << true << command(65, "$41$42", 0, true);
+    QTest::newRow("escapes in BIN") << "41" << "$41$42" << true << "" << true << command(65, "AB", 0, true);
+    QTest::newRow("BIN FF and 00 bytes") << "41" << "$FF$00" << true << "" << true
+                                         << command(65, QByteArray("\xff\x00", 2), 0, true);
+    QTest::newRow("BIN Japanese and escape") << "41" << QStringLiteral("カ$0D") << true << "" << true
+                                             << command(65, QByteArray("\x83\x4a\r"), 0, true);
+    QTest::newRow("plain Japanese") << "41" << QStringLiteral("カード") << false << "" << true
+                                    << command(65, QByteArray::fromHex("834a815b8368"), 0, true);
+    QTest::newRow("time-out 2.5") << "41" << "" << false << "2.5" << true << command(65, "", 2, true);
+    QTest::newRow("time-out 3.5") << "41" << "" << false << "3.5" << true << command(65, "", 4, true);
+    QTest::newRow("time-out abc") << "41" << "" << false << "abc" << true << command(65, "", 0, true);
+    QTest::newRow("time-out hex") << "41" << "" << false << "&H10" << true << command(65, "", 16, true);
+}
+
+void TestCardOperations::freeCommand()
+{
+    QFETCH(QString, commandText);
+    QFETCH(QString, parameter);
+    QFETCH(bool, bin);
+    QFETCH(QString, timeout);
+    QFETCH(bool, check);
+    QFETCH(QVariantList, sent);
+    f->edit("txt_UserCommand")->setText(commandText);
+    f->edit("txt_UserParameter")->setText(parameter);
+    f->find<QCheckBox>("opt_Bin")->setChecked(bin);
+    f->edit("txt_UserTimeout")->setText(timeout);
+    f->find<QRadioButton>(check ? "opt_DSR" : "opt_NoDSR")->setChecked(true);
+    bool sendDisabled = false;
+    f->during(0, [&] { sendDisabled = !f->button("cmd_Send")->isEnabled(); });
+    f->button("cmd_Send")->click();
+    QCOMPARE(f->sentCommands(), QList<QVariantList>{sent});
+    QVERIFY(sendDisabled);
+    QVERIFY(f->allGated(true));
+    QVERIFY(f->messages.isEmpty());
+}
+
+void TestCardOperations::freeCommandRefusesUnusableInput_data()
+{
+    QTest::addColumn<QString>("commandText");
+    QTest::addColumn<QString>("parameter");
+    QTest::addColumn<bool>("bin");
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<QStringList>("mentions");
+    QTest::newRow("time-out") << "41" << "" << false << "99999999999" << QStringList{"Time Out", "99999999999"};
+    QTest::newRow("nine hex digits") << "123456789" << "" << false << "1000" << QStringList{"Command", "123456789"};
+    QTest::newRow("yen sign") << "41" << QStringLiteral("\u00A5100") << false << "" << QStringList{"U+00A5"};
+    QTest::newRow("yen sign in BIN") << "41" << QStringLiteral("$41\u00A5") << true << "" << QStringList{"U+00A5"};
+    QTest::newRow("lone surrogate") << "41" << QString(QChar(0xDC00)) << false << "" << QStringList{"U+DC00"};
+}
+
+void TestCardOperations::freeCommandRefusesUnusableInput()
+{
+    QFETCH(QString, commandText);
+    QFETCH(QString, parameter);
+    QFETCH(bool, bin);
+    QFETCH(QString, timeout);
+    QFETCH(QStringList, mentions);
+    f->edit("txt_UserCommand")->setText(commandText);
+    f->edit("txt_UserParameter")->setText(parameter);
+    f->find<QCheckBox>("opt_Bin")->setChecked(bin);
+    f->edit("txt_UserTimeout")->setText(timeout);
+    f->button("cmd_Send")->click();
+    QVERIFY(f->sentCommands().isEmpty());
+    QCOMPARE(f->messages.size(), 1);
+    for (const QString &mention : mentions)
+        QVERIFY2(f->messages[0].contains(mention), qPrintable(f->messages[0]));
+    QVERIFY(f->allGated(true));
+    // Nothing reached the display either.
+    QCOMPARE(f->edit("dis_Cmd")->text(), QString());
+}
+
+void TestCardOperations::freeCommandReadsBoxesAtClick()
+{
+    f->edit("txt_UserCommand")->setText("49");
+    f->control->outcomes = {runsFor(30), runsFor(5)};
+    f->during(0, [&] {
+        f->edit("txt_UserCommand")->setText("50");
+        f->find<QRadioButton>("opt_NoDSR")->setChecked(true);
+    });
+    f->button("cmd_Send")->click();
+    f->button("cmd_Send")->click();
+    QCOMPARE(f->sentCommands(), (QList<QVariantList>{command(0x49, "", 0, true), command(0x50, "", 0, false)}));
+}
+
+QTEST_MAIN(TestCardOperations)
+#include "tst_cardoperations.moc"

@@ -1,0 +1,118 @@
+#include "ConsoleApplication.h"
+#include "ConsoleFixture.h"
+
+#include <QTest>
+
+#include <stdexcept>
+
+// An error that no handler traps leaves the handler that raised it and reaches the application,
+// which reports its text (and, outside tests, ends the program).
+class TestUntrappedError : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void raisedByControlInLoad_data();
+    void raisedByControlInLoad();
+    void raisedInClickHandler_data();
+    void raisedInClickHandler();
+    void raisedDuringCommandWait();
+
+private:
+    ConsoleApplication *app() { return static_cast<ConsoleApplication *>(qApp); }
+    QStringList m_reports;
+    std::unique_ptr<ConsoleFixture> f;
+};
+
+void TestUntrappedError::init()
+{
+    m_reports.clear();
+    app()->setUntrappedErrorReporter([this](const QString &text) { m_reports << text; });
+    f = std::make_unique<ConsoleFixture>();
+}
+
+void TestUntrappedError::cleanup()
+{
+    f.reset();
+}
+
+void TestUntrappedError::raisedByControlInLoad_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("control raises") << 0 << "Automation error: the control failed";
+    QTest::newRow("version not a number") << 1 << "Type mismatch";
+    QTest::newRow("version too large") << 2 << "Overflow";
+    QTest::newRow("standard exception") << 3 << "bad thing";
+}
+
+void TestUntrappedError::raisedByControlInLoad()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    switch (kind) {
+    case 0:
+        f->control->beforeCall = [](Dispid id) {
+            if (id == Dispid::Version)
+                throw UntrappedError(QStringLiteral("Automation error: the control failed"));
+        };
+        break;
+    case 1:
+        f->control->version = QStringLiteral("three");
+        break;
+    case 2:
+        f->control->version = 5e9;
+        break;
+    case 3:
+        f->control->beforeCall = [](Dispid) { throw std::runtime_error("bad thing"); };
+        break;
+    }
+    f->window->show();
+    QCOMPARE(m_reports.size(), 1);
+    QVERIFY2(m_reports[0].contains(text), qPrintable(m_reports[0]));
+}
+
+void TestUntrappedError::raisedInClickHandler_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("failing");
+    QTest::newRow("send result") << "cmd_Clear" << int(Dispid::SendCommand);
+    QTest::newRow("abort") << "cmd_Cancel" << int(Dispid::AbortCommand);
+    QTest::newRow("stop on close") << "cmdEnd" << int(Dispid::StopLink);
+}
+
+void TestUntrappedError::raisedInClickHandler()
+{
+    QFETCH(QString, button);
+    QFETCH(int, failing);
+    f->window->setEndProgram([](int) {});
+    f->window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    f->control->beforeCall = [failing](Dispid id) {
+        if (int(id) == failing)
+            throw UntrappedError(QStringLiteral("failure %1").arg(failing));
+    };
+    // A real mouse click: the event travels through the application object.
+    QTest::mouseClick(f->button(button), Qt::LeftButton);
+    QCOMPARE(m_reports, QStringList{QStringLiteral("failure %1").arg(failing)});
+}
+
+void TestUntrappedError::raisedDuringCommandWait()
+{
+    // A timer event inside the command wait raises; the report comes from the nested loop.
+    f->control->outcomes = {runsFor(50)};
+    f->during(0, [] { throw UntrappedError(QStringLiteral("inside the wait")); });
+    f->button("cmd_Reset")->click();
+    QCOMPARE(m_reports, QStringList{QStringLiteral("inside the wait")});
+}
+
+int main(int argc, char *argv[])
+{
+    ConsoleApplication app(argc, argv);
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    TestUntrappedError test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_untrappederror.moc"
