@@ -92,6 +92,9 @@ void Emulator::acceptConnections()
         auto *session = new Session(link, &m_model, &m_faults, &m_trace, Session::Settings{m_options.timeScale}, link);
         Q_UNUSED(session);
         m_trace.event(link->name(), QStringLiteral("connected from %1").arg(link->peer()));
+        connect(link, &TcpLink::overflowed, this, [this, link] {
+            m_trace.event(link->name(), QStringLiteral("the client leaves its answers unread: hanging up"));
+        });
         connect(link, &Link::closed, this, [this, link] {
             m_trace.event(link->name(), QStringLiteral("closed"));
             link->deleteLater();

@@ -1,5 +1,9 @@
 #include "TcpLink.h"
 
+namespace {
+constexpr qint64 kUnreadLimit = 4 << 20;
+} // namespace
+
 TcpLink::TcpLink(QTcpSocket *socket, int number, QObject *parent)
     : Link(parent), m_socket(socket), m_name(QStringLiteral("tcp#%1").arg(number))
 {
@@ -31,8 +35,17 @@ void TcpLink::readAll()
 
 void TcpLink::send(const QByteArray &bytes)
 {
-    if (!m_closed && m_socket->state() == QAbstractSocket::ConnectedState)
-        m_socket->write(bytes);
+    if (m_closed || m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    // A client that sends commands but never reads would make the answers pile up here.
+    if (m_socket->bytesToWrite() + bytes.size() > kUnreadLimit) {
+        emit overflowed();
+        m_closed = true;
+        m_socket->abort();
+        emit closed();
+        return;
+    }
+    m_socket->write(bytes);
 }
 
 void TcpLink::closeAfterSending()

@@ -16,6 +16,10 @@ public:
     void closeAfterSending() override;
     QString peer() const;
 
+signals:
+    // The client let too much go unread; the link hangs up.
+    void overflowed();
+
 private:
     void readAll();
     void onDisconnected();

@@ -29,6 +29,8 @@ public:
     bool write(const QByteArray &bytes) override;
     QByteArray readSome(int timeoutMs) override;
     bool hungUp() const override;
+    // Leaves what arrives in the kernel, as a client would that never reads.
+    void stopReading() { m_socket.setReadBufferSize(1); }
 
 private:
     QTcpSocket m_socket;

@@ -45,6 +45,7 @@ private slots:
     void lateAnswerIsAbandonedByANewCommand();
     void faultCountLetsTheDeviceRecover();
     void closeMidHangsUpInTheMiddleOfTheResponse();
+    void clientThatNeverReadsIsHungUpOn();
     void traceHoldsTheExactBytes();
     void cardComesBackAfterEject();
     void connectionsShareTheDevice();
@@ -314,6 +315,33 @@ void TestEmuWire::closeMidHangsUpInTheMiddleOfTheResponse()
     WireClient other(&second);
     other.sendCommand("I");
     QCOMPARE(other.next()->kind, Kind::Ack);
+}
+
+void TestEmuWire::clientThatNeverReadsIsHungUpOn()
+{
+    EmulatorProcess emu({false, kFast});
+    QVERIFY2(emu.start(), qPrintable(emu.errorText()));
+    TcpChannel greedy;
+    TcpChannel pacer;
+    QVERIFY(greedy.connectTo(emu.tcpPort()));
+    QVERIFY(pacer.connectTo(emu.tcpPort()));
+    WireClient client(&greedy);
+    WireClient sync(&pacer);
+    QVERIFY(client.exchange("9" + QByteArray(Wire::kMaxBody - 1, 's')));
+    QVERIFY(client.exchange("12"));
+    greedy.stopReading();
+    // Reads of 64 KiB each that the client never takes in: far more than the socket buffers
+    // hold. A round trip on the second link after each one makes sure the read was answered
+    // before the next arrives (otherwise the next would abandon it).
+    const QByteArray read = encodeFrame("\x22");
+    for (int i = 0; i < 400; ++i) {
+        client.send(read);
+        QVERIFY(sync.exchange("I"));
+    }
+    QVERIFY(emu.waitForTrace("unread: hanging up", 10000));
+    // The emulator lives on and serves others.
+    QVERIFY(emu.isRunning());
+    QCOMPARE(sync.exchange("I"), std::optional<QByteArray>(statusBody(DeviceStatus::Normal)));
 }
 
 void TestEmuWire::traceHoldsTheExactBytes()
