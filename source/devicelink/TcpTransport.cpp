@@ -8,6 +8,9 @@ TcpTransport::TcpTransport(QObject *parent) : LinkTransport(parent), m_socket(ne
 {
     // The device sits on the local network; a proxy configured for web traffic must not apply.
     m_socket->setProxy(QNetworkProxy::NoProxy);
+    // Take the peer's bytes in bounded pieces: unlimited, the socket would pull in whatever the
+    // kernel has buffered (tens of MB on a fast link) before the frame reader sees any of it.
+    m_socket->setReadBufferSize(64 * 1024);
     connect(m_socket, &QTcpSocket::connected, this, &TcpTransport::handleConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &TcpTransport::readAvailable);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &TcpTransport::handleError);
