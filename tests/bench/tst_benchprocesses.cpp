@@ -1,0 +1,180 @@
+// How the benchmark driver runs its programs: the emulator's address lines, the result line of a
+// benchmark program, a child measured from outside, and the three round-trip clients producing
+// results that the driver can use against one emulator.
+
+#include "BenchSupport.h"
+#include "Processes.h"
+
+#include "TestHelpers.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QTest>
+
+using namespace bench;
+
+class TestBenchProcesses : public QObject
+{
+    Q_OBJECT
+private slots:
+    void emulatorAddressLines_data();
+    void emulatorAddressLines();
+    void resultLine_data();
+    void resultLine();
+    void childMeasuredFromOutside();
+    void childThatFailsOrHangs_data();
+    void childThatFailsOrHangs();
+    void emulatorStartsOnAFreePortAndAPty();
+    void clientsAgainstOneEmulator_data();
+    void clientsAgainstOneEmulator();
+};
+
+void TestBenchProcesses::emulatorAddressLines_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("port"); // 0: not a TCP line
+    QTest::addColumn<QString>("pty");
+    QTest::newRow("tcp") << QByteArray("kestra-emu: tcp 127.0.0.1:40123") << 40123 << QString();
+    QTest::newRow("tcp, IPv6") << QByteArray("kestra-emu: tcp [::1]:10001") << 10001 << QString();
+    QTest::newRow("tcp, port 0") << QByteArray("kestra-emu: tcp 127.0.0.1:0") << 0 << QString();
+    QTest::newRow("tcp, port too large") << QByteArray("kestra-emu: tcp 127.0.0.1:70000") << 0 << QString();
+    QTest::newRow("pty") << QByteArray("kestra-emu: pty /tmp/x y/ttyKestra") << 0 << QStringLiteral("/tmp/x y/ttyKestra");
+    QTest::newRow("pty without a path") << QByteArray("kestra-emu: pty ") << 0 << QString();
+    QTest::newRow("ready") << QByteArray("kestra-emu: ready") << 0 << QString();
+}
+
+void TestBenchProcesses::emulatorAddressLines()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(int, port);
+    QFETCH(QString, pty);
+    QCOMPARE(int(Emulator::parseTcpLine(line).value_or(0)), port);
+    QCOMPARE(Emulator::parsePtyLine(line).value_or(QString()), pty);
+}
+
+void TestBenchProcesses::resultLine_data()
+{
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<int>("value");
+    QTest::newRow("alone") << QByteArray("{\"v\":1}\n") << true << 1;
+    QTest::newRow("after progress lines") << QByteArray("warming up\n{\"v\":0}\nstill going\n{\"v\":2}\n") << true << 2;
+    QTest::newRow("followed by a plain line") << QByteArray("{\"v\":3}\ndone\n") << true << 3;
+    QTest::newRow("without a final newline") << QByteArray("{\"v\":4}") << true << 4;
+    // A cut-off last result must not let an older one pass for it.
+    QTest::newRow("last one damaged") << QByteArray("{\"v\":5}\n{\"v\":") << false << 0;
+    QTest::newRow("none") << QByteArray("nothing here\n") << false << 0;
+    QTest::newRow("an array is not a result") << QByteArray("[1,2]\n") << false << 0;
+}
+
+void TestBenchProcesses::resultLine()
+{
+    QFETCH(QByteArray, output);
+    QFETCH(bool, found);
+    QFETCH(int, value);
+    const auto result = lastJsonLine(output);
+    QCOMPARE(result.has_value(), found);
+    if (found)
+        QCOMPARE(result->value("v").toInt(), value);
+}
+
+void TestBenchProcesses::childMeasuredFromOutside()
+{
+    const qint64 before = monotonicNs();
+    const SpawnResult r = spawnMeasured({"/bin/sh", "-c", "echo \"$BENCH_T0_NS $EXTRA\""}, {"EXTRA=passed"}, 10000);
+    const qint64 after = monotonicNs();
+    QVERIFY2(r.ok, qPrintable(r.error));
+    QCOMPARE(r.exitStatus, 0);
+    const QList<QByteArray> fields = r.output.trimmed().split(' ');
+    QCOMPARE(fields.size(), 2);
+    // The start stamp is this process's monotonic clock, taken just before the spawn.
+    const qint64 t0 = fields[0].toLongLong();
+    QVERIFY(t0 >= before && t0 <= after);
+    QCOMPARE(fields[1], QByteArray("passed"));
+    QVERIFY(r.usage.ru_maxrss > 0);
+}
+
+void TestBenchProcesses::childThatFailsOrHangs_data()
+{
+    QTest::addColumn<QStringList>("argv");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::newRow("non-zero status") << QStringList{"/bin/sh", "-c", "exit 3"} << 10000;
+    QTest::newRow("killed by a signal") << QStringList{"/bin/sh", "-c", "kill -9 $$"} << 10000;
+    QTest::newRow("no such program") << QStringList{"/nonexistent/bench-program"} << 10000;
+    QTest::newRow("hangs past its time") << QStringList{"/bin/sh", "-c", "exec sleep 30"} << 300;
+}
+
+void TestBenchProcesses::childThatFailsOrHangs()
+{
+    QFETCH(QStringList, argv);
+    QFETCH(int, timeoutMs);
+    QElapsedTimer clock;
+    clock.start();
+    const SpawnResult r = spawnMeasured(argv, {}, timeoutMs);
+    QVERIFY(!r.ok);
+    QVERIFY(!r.error.isEmpty());
+    QVERIFY2(clock.elapsed() < 10000, "a hanging child must be ended at its time limit");
+}
+
+void TestBenchProcesses::emulatorStartsOnAFreePortAndAPty()
+{
+    Emulator emu(qEnvironmentVariable("KESTRA_EMU"));
+    QVERIFY2(emu.start({"--time-scale", "0"}, true, true), qPrintable(emu.errorText()));
+    QVERIFY(emu.tcpPort() > 0);
+    QVERIFY(QFileInfo::exists(emu.ptyPath()));
+    const QString pty = emu.ptyPath();
+    emu.stop();
+    // Stopped with SIGTERM: the emulator removes its link.
+    QVERIFY(!QFileInfo::exists(pty));
+}
+
+void TestBenchProcesses::clientsAgainstOneEmulator_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("client");
+    const QStringList common{"--count", "5", "--warmup", "2", "--stripe", QString(64, 'Z')};
+    QTest::newRow("console, runner") << QStringLiteral(BENCH_CONSOLE) << QStringList{"roundtrip", "--path", "runner"} + common
+                                     << QStringLiteral("console");
+    QTest::newRow("console, buttons") << QStringLiteral(BENCH_CONSOLE) << QStringList{"roundtrip", "--path", "buttons"} + common
+                                      << QStringLiteral("console-buttons");
+    QTest::newRow("console, no display") << QStringLiteral(BENCH_CONSOLE)
+                                         << QStringList{"roundtrip", "--display", "none"} + common
+                                         << QStringLiteral("console-nodisplay");
+    QTest::newRow("plain C++") << QStringLiteral(BENCH_RAWCLIENT) << QStringList{"--port", "@PORT@"} + common
+                               << QStringLiteral("raw");
+    QTest::newRow("python") << QStringLiteral("python3")
+                            << QStringList{QStringLiteral(BENCH_PYCLIENT), "--port", "@PORT@"} + common
+                            << QStringLiteral("python");
+}
+
+void TestBenchProcesses::clientsAgainstOneEmulator()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, args);
+    QFETCH(QString, client);
+
+    EmulatorProcess emu({false, {"--time-scale", "0", "--reinsert-ms", "0"}});
+    QVERIFY2(emu.start(), qPrintable(emu.errorText()));
+    const QString port = QString::number(emu.tcpPort());
+    args.replaceInStrings(QStringLiteral("@PORT@"), port);
+
+    QString error;
+    const auto result = runForJson(program, args, {"PLENKO_TCP_PORT=" + port, "QT_QPA_PLATFORM=offscreen"}, 60000, error);
+    QVERIFY2(result, qPrintable(error));
+    QCOMPARE(result->value("client").toString(), client);
+    QCOMPARE(result->value("failures").toInt(), 0);
+    for (const char *series : {"clear", "read"}) {
+        const QList<double> samples = samplesFromJson(result->value(series).toArray());
+        QCOMPARE(samples.size(), qsizetype(5));
+        for (double us : samples)
+            QVERIFY(us > 0);
+    }
+    // The stripe was written, read back and each client's commands reached the device.
+    const QList<QByteArray> commands = emu.receivedCommands();
+    QVERIFY(commands.contains(QByteArray("9") + QByteArray(64, 'Z')));
+    QCOMPARE(commands.count(QByteArray("\"")), 5 + 1); // one read in the warm-up, five timed
+}
+
+QTEST_GUILESS_MAIN(TestBenchProcesses)
+#include "tst_benchprocesses.moc"
