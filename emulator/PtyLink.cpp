@@ -111,6 +111,7 @@ void PtyLink::closeFds()
     m_outgoing.clear();
     m_incoming.clear();
     m_hangUpPending = false;
+    m_hangUpStarted = false;
 }
 
 void PtyLink::shutdown()
@@ -214,22 +215,25 @@ void PtyLink::hangUp()
     // must leave that half frame on the client's side. Bytes written to the master reach the
     // slave's input count a little later (the kernel moves them in a worker), hence a grace
     // period before the first look.
-    constexpr int kGraceMs = 50;
+    if (m_hangUpStarted)
+        return;
+    m_hangUpStarted = true;
+    m_drainWaits = 0;
+    QTimer::singleShot(50, this, &PtyLink::finishHangUp);
+}
+
+void PtyLink::finishHangUp()
+{
     constexpr int kStepMs = 5;
     constexpr int kMaxSteps = 100;
+    if (!m_hangUpStarted)
+        return; // shut down meanwhile
     int unread = 0;
-    const bool waitMore = m_drainWaits == 0
-                          || (m_drainWaits < kMaxSteps && m_slave >= 0 && ::ioctl(m_slave, FIONREAD, &unread) == 0
-                              && unread > 0);
-    if (waitMore) {
-        QTimer::singleShot(m_drainWaits == 0 ? kGraceMs : kStepMs, this, [this] {
-            if (m_hangUpPending)
-                hangUp();
-        });
+    if (m_drainWaits < kMaxSteps && m_slave >= 0 && ::ioctl(m_slave, FIONREAD, &unread) == 0 && unread > 0) {
         ++m_drainWaits;
+        QTimer::singleShot(kStepMs, this, &PtyLink::finishHangUp);
         return;
     }
-    m_drainWaits = 0;
     closeFds();
     QString error;
     if (!open(&error))

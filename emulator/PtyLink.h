@@ -38,6 +38,7 @@ private:
     void writeBacklog();
     void writeNow(const QByteArray &bytes);
     void hangUp();
+    void finishHangUp();
 
     QString m_linkPath;
     QString m_slaveName;
@@ -49,5 +50,6 @@ private:
     PacedPipe m_outgoing;
     PacedPipe m_incoming;
     bool m_hangUpPending = false;
+    bool m_hangUpStarted = false;
     int m_drainWaits = 0;
 };

@@ -21,6 +21,8 @@ bool TcpChannel::connectTo(quint16 port)
 
 bool TcpChannel::write(const QByteArray &bytes)
 {
+    if (m_socket.state() != QAbstractSocket::ConnectedState)
+        return false;
     if (m_socket.write(bytes) != bytes.size())
         return false;
     return m_socket.waitForBytesWritten(5000) || m_socket.bytesToWrite() == 0;

@@ -140,9 +140,9 @@ void TestEmuPty::closeMidDropsTheLineAndOffersAFreshOne()
     QVERIFY(channel.open(emu.ptyPath()));
     WireClient client(&channel);
     client.sendCommand("I");
-    for (int i = 0; i < 20 && !channel.hungUp(); ++i)
+    for (int i = 0; i < 50 && !channel.hungUp(); ++i)
         client.quietFor(100);
-    QVERIFY(channel.hungUp());
+    QVERIFY2(channel.hungUp(), (client.rawSeen().toHex(' ') + "\n" + emu.trace()).constData());
     // The ACK and half the response made it before the line dropped.
     QCOMPARE(client.rawSeen().toHex(' '), (QByteArray(1, Wire::ACK) + encodeFrame("\x20").left(3)).toHex(' '));
 
@@ -183,21 +183,22 @@ void TestEmuPty::wireSpeedPacesBothDirections()
     client.send(QByteArray(1, Wire::ACK));
     QCOMPARE(client.exchange("12"), std::optional<QByteArray>(statusBody(DeviceStatus::Normal)));
 
-    // Out: a read answers with the 600 bytes.
+    // Out: a read answers with the 600 bytes. Timed from the send of the command, since the
+    // line cannot deliver the last byte sooner than that (a late look at the ACK cannot shorten it).
+    clock.restart();
     client.sendCommand("\x22");
     QCOMPARE(client.next()->kind, Kind::Ack);
-    clock.restart();
     const auto response = client.next();
     const double outMs = clock.nsecsElapsed() / 1e6;
     QVERIFY(response && response->kind == Kind::Frame);
     QCOMPARE(response->body, statusBody(DeviceStatus::Normal, data));
-    const double outWire = wireMs(response->body.size() + Wire::kOverhead);
+    const double outWire = wireMs(Wire::kOverhead + 1) + wireMs(1 + response->body.size() + Wire::kOverhead);
 
     const QString figures = QStringLiteral("in %1 ms for %2 ms of wire, out %3 ms for %4 ms")
                                 .arg(inMs).arg(inWire).arg(outMs).arg(outWire);
     qInfo("%s", qPrintable(figures));
     QVERIFY2(inMs >= inWire * 0.95 && inMs <= inWire * 2 + 50, qPrintable(figures));
-    QVERIFY2(outMs >= outWire * 0.9 && outMs <= outWire * 2 + 50, qPrintable(figures));
+    QVERIFY2(outMs >= outWire * 0.95 && outMs <= outWire * 2 + 50, qPrintable(figures));
 }
 
 QTEST_GUILESS_MAIN(TestEmuPty)
