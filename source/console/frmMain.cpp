@@ -40,6 +40,8 @@ frmMain::frmMain(std::unique_ptr<CardControl> plenko1, QWidget *parent)
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setInterval(0);
+    m_connection = std::make_unique<ConnectionSettings>(*m_plenko1, *this, *m_timer1);
+    m_addressDialog = std::make_unique<AddressDialogLauncher>(*m_plenko1, m_address, *this);
 
     m_showMessage = [this](const QString &text) { QMessageBox::warning(this, windowTitle(), text); };
     m_beep = [] { QApplication::beep(); };
@@ -102,27 +104,36 @@ void frmMain::connectButtons()
     // cmd_A and cmd_B are placeholders without an action.
 }
 
-// ---- Connection menu --------------------------------------------------------------------
-// The port items (mnu_Com1..mnu_Com9), the speed items (mnu_2400bps..mnu_38400bps) and
-// mnu_IP are connected here, to the connection settings and the address dialog.
+// The port items (mnu_Com1..mnu_Com9) and the speed items (mnu_2400bps..mnu_38400bps)
+// reconnect the card control; mnu_IP opens the address dialog.
 void frmMain::connectConnectionMenu()
 {
+    for (const ConnectionSettings::PortItem &item : ConnectionSettings::portItems()) {
+        QAction *action = findChild<QAction *>(QLatin1String(item.menuName));
+        Q_ASSERT(action);
+        connect(action, &QAction::triggered, this, [this, port = item.port] { m_connection->choosePort(port); });
+    }
+    for (const ConnectionSettings::SpeedItem &item : ConnectionSettings::speedItems()) {
+        QAction *action = findChild<QAction *>(QLatin1String(item.menuName));
+        Q_ASSERT(action);
+        connect(action, &QAction::triggered, this, [this, code = item.code] { m_connection->chooseSpeed(code); });
+    }
+    connect(m_ui->mnu_IP, &QAction::triggered, this, [this] { m_addressDialog->showDialog(); });
 }
-// -----------------------------------------------------------------------------------------
 
-QLabel *frmMain::lblPortNmae() const
+void frmMain::setPortNmaeText(const QString &text)
 {
-    return m_ui->lbl_PortNmae;
+    m_ui->lbl_PortNmae->setText(text);
 }
 
-QLabel *frmMain::lblPort() const
+void frmMain::setPortText(const QString &text)
 {
-    return m_ui->lbl_Port;
+    m_ui->lbl_Port->setText(text);
 }
 
-QLabel *frmMain::lblBaud() const
+void frmMain::setBaudText(const QString &text)
 {
-    return m_ui->lbl_Baud;
+    m_ui->lbl_Baud->setText(text);
 }
 
 void frmMain::showEvent(QShowEvent *event)
@@ -138,8 +149,7 @@ void frmMain::showEvent(QShowEvent *event)
 // stays unconnected until the operator chooses a port, a speed or an address.
 void frmMain::load()
 {
-    if (m_addressStartup)
-        m_addressStartup();
+    m_address.resetToDefault();
     m_ui->lbl_Ver->setText(QString::number(m_calls.Version()));
     centreOnScreen();
     m_ui->txt_UserCommand->setFocus();
@@ -152,8 +162,7 @@ void frmMain::closeEvent(QCloseEvent *event)
     m_calls.StopLink();
     m_calls.CloseLink();
     event->accept();
-    if (m_beforeEnd)
-        m_beforeEnd();
+    m_addressDialog->closeDialog();
     m_endProgram(0);
 }
 

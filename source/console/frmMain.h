@@ -1,7 +1,11 @@
 #pragma once
 
+#include "AddressDialogLauncher.h"
+#include "AddressState.h"
 #include "CardCalls.h"
 #include "CommandRunner.h"
+#include "ConnectionLabels.h"
+#include "ConnectionSettings.h"
 #include "ResponseDisplay.h"
 
 #include <QByteArray>
@@ -20,7 +24,7 @@ class frmMain;
 
 // The operator console: the main window with its controls, the card control it hosts as
 // Plenko1, the button gating and the handlers behind the buttons.
-class frmMain : public QMainWindow, public ResponseDisplay
+class frmMain : public QMainWindow, public ResponseDisplay, public ConnectionLabels
 {
     Q_OBJECT
 public:
@@ -37,18 +41,20 @@ public:
     // Default: flush the standard streams, then _exit().
     void setEndProgram(std::function<void(int)> end) { m_endProgram = std::move(end); }
 
-    // For the connection settings and the address dialog.
+    // The connection settings (port and speed menu), the address state and its dialog.
     CardControl &Plenko1() { return *m_plenko1; }
+    QTimer &Timer1() { return *m_timer1; }
+    ConnectionSettings &connectionSettings() { return *m_connection; }
+    AddressState &addressState() { return m_address; }
+    AddressDialogLauncher &addressDialog() { return *m_addressDialog; }
+
     QLabel *lblPortNmae() const;
     QLabel *lblPort() const;
     QLabel *lblBaud() const;
-    QTimer &Timer1() { return *m_timer1; }
-    // Start-up step 2: set the network address state to its initial value. Runs in the window's
-    // load, before the version is read.
-    void setAddressStartup(std::function<void()> step) { m_addressStartup = std::move(step); }
-    // Runs on shutdown after the link is closed and before the program ends (the address
-    // dialog closes here).
-    void setBeforeEnd(std::function<void()> hook) { m_beforeEnd = std::move(hook); }
+    // ConnectionLabels: lbl_PortNmae, lbl_Port, lbl_Baud.
+    void setPortNmaeText(const QString &text) override;
+    void setPortText(const QString &text) override;
+    void setBaudText(const QString &text) override;
 
     // ResponseDisplay: the four response boxes and the beep, for the command runner.
     void setCommandBox(const QString &text) override;
@@ -96,11 +102,12 @@ private:
     CardCalls m_calls{*m_plenko1};
     CommandRunner m_runner{*m_plenko1, *this};
     QTimer *m_timer1 = nullptr;
+    std::unique_ptr<ConnectionSettings> m_connection;
+    AddressState m_address;
+    std::unique_ptr<AddressDialogLauncher> m_addressDialog;
     bool m_loaded = false;
 
     std::function<void(const QString &)> m_showMessage;
     std::function<void()> m_beep;
     std::function<void(int)> m_endProgram;
-    std::function<void()> m_addressStartup;
-    std::function<void()> m_beforeEnd;
 };

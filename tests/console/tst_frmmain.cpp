@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
@@ -351,12 +352,15 @@ void TestMainWindow::versionShown()
 
 void TestMainWindow::startupOpensNoConnection()
 {
-    QList<QList<Dispid>> seenByAddressStep;
-    f->window->setAddressStartup([&] { seenByAddressStep << f->control->callIds(); });
+    AddressState &address = f->window->addressState();
+    address.IPOctet1 = 1;
+    address.IPOctet4 = 9;
     f->window->show();
+    QCOMPARE(address.dottedText(), QStringLiteral("192.168.0.0"));
+    address.IPOctet4 = 7;
     f->window->hide();
     f->window->show(); // the load runs once
-    QCOMPARE(seenByAddressStep, QList<QList<Dispid>>{{}});
+    QCOMPARE(address.IPOctet4, quint8(7));
     QCOMPARE(f->control->callIds(), QList<Dispid>{Dispid::Version});
     QCOMPARE(f->control->status(), LinkStatus::NoLink);
 }
@@ -516,11 +520,15 @@ void TestMainWindow::shutdown()
     QFETCH(bool, viaEndButton);
     f->window->show();
     QList<Dispid> callsAtEnd;
-    bool endedYet = false;
-    f->window->setBeforeEnd([&] { endedYet = !f->ends.isEmpty(); });
+    f->window->addressDialog().setMessageSink([](const QString &) {});
+    f->find<QAction>("mnu_IP")->trigger();
+    QPointer<frm_IP> dialog = f->window->addressDialog().dialog();
+    QVERIFY(dialog && dialog->isVisible());
+    bool dialogOpenAtEnd = true;
     f->window->setEndProgram([&](int status) {
         f->ends << status;
         callsAtEnd = f->control->callIds();
+        dialogOpenAtEnd = dialog && dialog->isVisible();
     });
     f->control->clearCalls();
     if (viaEndButton)
@@ -528,7 +536,7 @@ void TestMainWindow::shutdown()
     else
         f->window->close(); // what the close box does
     QCOMPARE(f->ends, QList<int>{0});
-    QVERIFY(!endedYet);
+    QVERIFY(!dialogOpenAtEnd); // the address dialog goes with the window
     QCOMPARE(callsAtEnd, (QList<Dispid>{Dispid::StopLink, Dispid::CloseLink}));
     QVERIFY(!f->window->isVisible()); // the unload is not refused
 }
