@@ -121,6 +121,21 @@ void frmMain::connectConnectionMenu()
     connect(m_ui->mnu_IP, &QAction::triggered, this, [this] { m_addressDialog->showDialog(); });
 }
 
+QLabel *frmMain::lblPortNmae() const
+{
+    return m_ui->lbl_PortNmae;
+}
+
+QLabel *frmMain::lblPort() const
+{
+    return m_ui->lbl_Port;
+}
+
+QLabel *frmMain::lblBaud() const
+{
+    return m_ui->lbl_Baud;
+}
+
 void frmMain::setPortNmaeText(const QString &text)
 {
     m_ui->lbl_PortNmae->setText(text);
