@@ -316,16 +316,19 @@ Section startup(const Config &config)
     Section section;
     const int pairs = config.quick ? 3 : 12;
     QList<double> consoleMs, emptyMs, consoleKiB, emptyKiB;
-    QString size = QStringLiteral("602x414");
+    int width = 602, height = 414;
     QStringList errors;
     const QStringList env{"QT_QPA_PLATFORM=offscreen"};
     progress(QStringLiteral("start-up: %1 runs each (and one of each untimed first)").arg(pairs));
     for (int i = 0; i <= pairs; ++i) {
-        const SpawnResult console = spawnMeasured({QStringLiteral(BENCH_STARTUP), "console"}, env, 60'000);
+        const SpawnResult console = spawnMeasured({QStringLiteral(BENCH_STARTUP)}, env, 60'000);
         const auto consoleJson = console.ok ? lastJsonLine(console.output) : std::nullopt;
-        if (consoleJson)
-            size = QStringLiteral("%1x%2").arg(consoleJson->value("width").toInt()).arg(consoleJson->value("height").toInt());
-        const SpawnResult empty = spawnMeasured({QStringLiteral(BENCH_STARTUP), "empty", "--size", size}, env, 60'000);
+        if (consoleJson) {
+            width = consoleJson->value("width").toInt();
+            height = consoleJson->value("height").toInt();
+        }
+        const SpawnResult empty = spawnMeasured(
+            {QStringLiteral(BENCH_EMPTYWINDOW), QString::number(width), QString::number(height)}, env, 60'000);
         const auto emptyJson = empty.ok ? lastJsonLine(empty.output) : std::nullopt;
         if (!consoleJson || !emptyJson) {
             errors << (console.ok ? empty.error : console.error);
@@ -356,9 +359,10 @@ Section startup(const Config &config)
                                       "From just before `posix_spawn` to the end of the first expose of the window "
                                       "(the window paints while handling it), offscreen platform; peak RSS is "
                                       "`ru_maxrss` from `wait4`. The console starts as `brindle` does; the empty "
-                                      "program is a `QApplication` with a plain `QWidget` of the console's size "
-                                      "(%1). %2 runs each, alternating, after one untimed run of each.\n\n")
-                           .arg(size).arg(consoleMs.size());
+                                      "program links Qt Widgets alone: a `QApplication` with a plain `QWidget` of "
+                                      "the console's size (%1 × %2). %3 runs each, alternating, after one untimed "
+                                      "run of each.\n\n")
+                           .arg(width).arg(height).arg(consoleMs.size());
     section.details += markdownTable({"program", "median start-up", "min", "max", "median peak RSS", "max peak RSS"},
                                      {{"console (`brindle`'s start)", QStringLiteral("%1 ms").arg(fixed(ct.median, 1)),
                                        QStringLiteral("%1 ms").arg(fixed(ct.min, 1)), QStringLiteral("%1 ms").arg(fixed(ct.max, 1)),

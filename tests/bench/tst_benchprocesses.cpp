@@ -25,6 +25,8 @@ private slots:
     void childThatFailsOrHangs_data();
     void childThatFailsOrHangs();
     void emulatorStartsOnAFreePortAndAPty();
+    void startupProgramsReportTheirWindow_data();
+    void startupProgramsReportTheirWindow();
     void clientsAgainstOneEmulator_data();
     void clientsAgainstOneEmulator();
 };
@@ -126,6 +128,42 @@ void TestBenchProcesses::emulatorStartsOnAFreePortAndAPty()
     emu.stop();
     // Stopped with SIGTERM: the emulator removes its link.
     QVERIFY(!QFileInfo::exists(pty));
+}
+
+void TestBenchProcesses::startupProgramsReportTheirWindow_data()
+{
+    QTest::addColumn<QStringList>("argv");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("width"); // 0: whatever the window's own size is
+    QTest::addColumn<int>("height");
+    QTest::newRow("console") << QStringList{QStringLiteral(BENCH_STARTUP)} << QStringLiteral("console") << 0 << 0;
+    QTest::newRow("empty window, the console's size") << QStringList{QStringLiteral(BENCH_EMPTYWINDOW), "602", "432"}
+                                                      << QStringLiteral("empty") << 602 << 432;
+    QTest::newRow("empty window, another size") << QStringList{QStringLiteral(BENCH_EMPTYWINDOW), "300", "200"}
+                                                << QStringLiteral("empty") << 300 << 200;
+}
+
+void TestBenchProcesses::startupProgramsReportTheirWindow()
+{
+    QFETCH(QStringList, argv);
+    QFETCH(QString, kind);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    // A probe that never saw its window would hang here until the time limit.
+    const SpawnResult r = spawnMeasured(argv, {"QT_QPA_PLATFORM=offscreen"}, 60000);
+    QVERIFY2(r.ok, qPrintable(r.error));
+    const auto result = lastJsonLine(r.output);
+    QVERIFY2(result, r.output.constData());
+    QCOMPARE(result->value("kind").toString(), kind);
+    // Measured from the driver's clock before the spawn, so it covers the process start too.
+    QVERIFY(result->value("shown_ms").toDouble() > 0);
+    if (width > 0) {
+        QCOMPARE(result->value("width").toInt(), width);
+        QCOMPARE(result->value("height").toInt(), height);
+    } else {
+        QVERIFY(result->value("width").toInt() >= 602);
+    }
+    QVERIFY(r.usage.ru_maxrss > 0);
 }
 
 void TestBenchProcesses::clientsAgainstOneEmulator_data()
