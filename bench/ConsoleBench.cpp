@@ -3,8 +3,8 @@
 
 #include "BenchSupport.h"
 #include "ConsoleHarness.h"
-#include "SamplePrint.h"
 #include "ResponseDisplay.h"
+#include "SamplePrint.h"
 #include "frmMain.h"
 
 #include <QCommandLineParser>
@@ -134,9 +134,9 @@ int roundTrip(const QStringList &args)
     const QList<double> read = series(true);
     const char *client = noDisplay ? "console-nodisplay" : viaButtons ? "console-buttons" : "console";
     return report({{"client", client},
-                 {"clear", bench::toJsonArray(clear)},
-                 {"read", bench::toJsonArray(read)},
-                 {"failures", failures}});
+                   {"clear", bench::toJsonArray(clear)},
+                   {"read", bench::toJsonArray(read)},
+                   {"failures", failures}});
 }
 
 // ---- CPU while waiting ------------------------------------------------------------------
@@ -290,13 +290,13 @@ int cpuWhileWaiting(const QStringList &args)
     probe.stop();
 
     return report({{"spin", spin.json()},
-                 {"spin_passes", double(passes)},
-                 {"spin_error", spinError},
-                 {"wait", wait.json()},
-                 {"wait_result", result},
-                 {"probed_wait", probed.json()},
-                 {"posted_latency_us", bench::toJson(bench::summarize(probe.postedLatencyUs))},
-                 {"timer_lateness_us", bench::toJson(bench::summarize(probe.timerLatenessUs))}});
+                   {"spin_passes", double(passes)},
+                   {"spin_error", spinError},
+                   {"wait", wait.json()},
+                   {"wait_result", result},
+                   {"probed_wait", probed.json()},
+                   {"posted_latency_us", bench::toJson(bench::summarize(probe.postedLatencyUs))},
+                   {"timer_lateness_us", bench::toJson(bench::summarize(probe.timerLatenessUs))}});
 }
 
 // ---- serial line --------------------------------------------------------------------------
@@ -339,8 +339,8 @@ int serialLine(const QStringList &args)
         samples.append(microsSince(start));
     }
     return report({{"samples_us", bench::toJsonArray(samples)},
-                 {"parameter_bytes", double(sample.size())},
-                 {"failures", failures}});
+                   {"parameter_bytes", double(sample.size())},
+                   {"failures", failures}});
 }
 
 // ---- reconnection -------------------------------------------------------------------------
@@ -413,12 +413,12 @@ int soak(const QStringList &args)
     }
     const double wallSeconds = double(bench::monotonicNs() - start) / 1e9;
     return report({{"count", count},
-                 {"failures", failures},
-                 {"wall_s", wallSeconds},
-                 {"rss_start", double(rssStart)},
-                 {"rss_end", double(bench::currentRssBytes())},
-                 {"rss_peak", double(bench::peakRssBytes())},
-                 {"rss_series", rss}});
+                   {"failures", failures},
+                   {"wall_s", wallSeconds},
+                   {"rss_start", double(rssStart)},
+                   {"rss_end", double(bench::currentRssBytes())},
+                   {"rss_peak", double(bench::peakRssBytes())},
+                   {"rss_series", rss}});
 }
 
 } // namespace
