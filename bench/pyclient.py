@@ -94,7 +94,8 @@ def main(argv=None):
     args = parser.parse_args(argv)
     stripe = args.stripe.encode("ascii")
 
-    with socket.create_connection((args.host, args.port)) as sock:
+    # A device that stops answering ends the run with an error instead of hanging it.
+    with socket.create_connection((args.host, args.port), timeout=30) as sock:
         sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         if command(sock, MAGNETIC_DATA, stripe) != (NORMAL, b"") or command(sock, MAGNETIC_WRITE, b"2") != (NORMAL, b""):
             print("pyclient: writing the stripe failed", file=sys.stderr)

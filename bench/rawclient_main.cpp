@@ -6,6 +6,8 @@
 #include "BlockingWireClient.h"
 
 #include <chrono>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,6 +86,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench-rawclient: %s\n", error.c_str());
         return 1;
     }
+    // A device that stops answering ends the run with an error instead of hanging it.
+    const timeval limit{30, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     BlockingWireClient client(fd);
 
     auto ok = [](const BlockingWireClient::Result &r) {

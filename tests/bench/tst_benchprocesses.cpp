@@ -171,19 +171,38 @@ void TestBenchProcesses::clientsAgainstOneEmulator_data()
     QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("client");
+    QTest::addColumn<QStringList>("fault"); // extra emulator arguments
     const QStringList common{"--count", "5", "--warmup", "2", "--stripe", QString(64, 'Z')};
-    QTest::newRow("console, runner") << QStringLiteral(BENCH_CONSOLE) << QStringList{"roundtrip", "--path", "runner"} + common
-                                     << QStringLiteral("console");
+    const struct
+    {
+        const char *name;
+        QString program;
+        QStringList args;
+        const char *client;
+    } clients[] = {
+        {"console", QStringLiteral(BENCH_CONSOLE), QStringList{"roundtrip", "--path", "runner"} + common, "console"},
+        {"plain C++", QStringLiteral(BENCH_RAWCLIENT), QStringList{"--port", "@PORT@"} + common, "raw"},
+        {"python", QStringLiteral("python3"), QStringList{QStringLiteral(BENCH_PYCLIENT), "--port", "@PORT@"} + common,
+         "python"},
+    };
+    // Every client must recover as the card control does, or its figures would not be comparable.
+    const struct
+    {
+        const char *name;
+        QStringList args;
+    } faults[] = {
+        {"sound line", {}},
+        {"every response damaged once", {"--fault", "bad-bcc-once"}},
+        {"first two sends refused", {"--fault", "nak", "--fault-count", "2"}},
+    };
+    for (const auto &c : clients)
+        for (const auto &f : faults)
+            QTest::addRow("%s, %s", c.name, f.name) << c.program << c.args << QString::fromLatin1(c.client) << f.args;
     QTest::newRow("console, buttons") << QStringLiteral(BENCH_CONSOLE) << QStringList{"roundtrip", "--path", "buttons"} + common
-                                      << QStringLiteral("console-buttons");
+                                      << QStringLiteral("console-buttons") << QStringList();
     QTest::newRow("console, no display") << QStringLiteral(BENCH_CONSOLE)
                                          << QStringList{"roundtrip", "--display", "none"} + common
-                                         << QStringLiteral("console-nodisplay");
-    QTest::newRow("plain C++") << QStringLiteral(BENCH_RAWCLIENT) << QStringList{"--port", "@PORT@"} + common
-                               << QStringLiteral("raw");
-    QTest::newRow("python") << QStringLiteral("python3")
-                            << QStringList{QStringLiteral(BENCH_PYCLIENT), "--port", "@PORT@"} + common
-                            << QStringLiteral("python");
+                                         << QStringLiteral("console-nodisplay") << QStringList();
 }
 
 void TestBenchProcesses::clientsAgainstOneEmulator()
@@ -191,8 +210,9 @@ void TestBenchProcesses::clientsAgainstOneEmulator()
     QFETCH(QString, program);
     QFETCH(QStringList, args);
     QFETCH(QString, client);
+    QFETCH(QStringList, fault);
 
-    EmulatorProcess emu({false, {"--time-scale", "0", "--reinsert-ms", "0"}});
+    EmulatorProcess emu({false, QStringList{"--time-scale", "0", "--reinsert-ms", "0"} + fault});
     QVERIFY2(emu.start(), qPrintable(emu.errorText()));
     const QString port = QString::number(emu.tcpPort());
     args.replaceInStrings(QStringLiteral("@PORT@"), port);
@@ -212,6 +232,16 @@ void TestBenchProcesses::clientsAgainstOneEmulator()
     const QList<QByteArray> commands = emu.receivedCommands();
     QVERIFY(commands.contains(QByteArray("9") + QByteArray(64, 'Z')));
     QCOMPARE(commands.count(QByteArray("\"")), 5 + 1); // one read in the warm-up, five timed
+    if (!fault.isEmpty()) {
+        // The fault really happened: the client answered damaged responses with NAK, or sent a
+        // refused frame again.
+        const bool damaged = fault.contains("bad-bcc-once");
+        int recoveries = 0;
+        for (const auto &entry : emu.traceEntries())
+            recoveries += damaged ? (entry.direction == QLatin1String("in") && entry.kind == QLatin1String("NAK"))
+                                  : (entry.direction == QLatin1String("out") && entry.kind == QLatin1String("NAK"));
+        QVERIFY2(damaged ? recoveries >= 5 : recoveries == 2, qPrintable(QString::number(recoveries)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBenchProcesses)
