@@ -81,7 +81,9 @@ QString formatBytes(double bytes)
         return QStringLiteral("%1 B").arg(qint64(std::llround(bytes)));
     if (magnitude < 1024.0 * 1024.0)
         return QStringLiteral("%1 KiB").arg(bytes / 1024.0, 0, 'f', 0);
-    return QStringLiteral("%1 MiB").arg(bytes / (1024.0 * 1024.0), 0, 'f', 1);
+    if (magnitude < 1024.0 * 1024.0 * 1024.0)
+        return QStringLiteral("%1 MiB").arg(bytes / (1024.0 * 1024.0), 0, 'f', 1);
+    return QStringLiteral("%1 GiB").arg(bytes / (1024.0 * 1024.0 * 1024.0), 0, 'f', 1);
 }
 
 QString formatRatio(double value)

@@ -28,7 +28,7 @@ struct Row
 // Durations given in microseconds, shown in the unit that suits them: "63.2 µs", "1.25 ms",
 // "10.00 s". Not a number: "n/a".
 QString formatMicros(double micros);
-QString formatBytes(double bytes); // "23.4 MiB", "512 KiB", "800 B"; negative values keep their sign
+QString formatBytes(double bytes); // "23.5 GiB", "23.4 MiB", "512 KiB", "800 B"; negative values keep their sign
 QString formatRatio(double value); // two decimals, "n/a" when not a number
 QString formatPercent(double share); // 0.0123 -> "1.23 %"
 

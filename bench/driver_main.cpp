@@ -465,7 +465,7 @@ int main(int argc, char *argv[])
 
     const MachineInfo machine = readMachineInfo();
     const QString loadBefore = loadAverage();
-    const QDateTime started = QDateTime::currentDateTime();
+    const QDateTime started = QDateTime::currentDateTimeUtc();
     const qint64 t0 = monotonicNs();
 
     QList<Section> sections;

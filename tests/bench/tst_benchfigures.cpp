@@ -194,6 +194,7 @@ void TestBenchFigures::sizesAndRatios_data()
     QTest::newRow("bytes") << formatBytes(800) << QStringLiteral("800 B");
     QTest::newRow("kibibytes") << formatBytes(32 * 1024) << QStringLiteral("32 KiB");
     QTest::newRow("mebibytes") << formatBytes(33.0 * 1024 * 1024) << QStringLiteral("33.0 MiB");
+    QTest::newRow("gibibytes") << formatBytes(24105.2 * 1024 * 1024) << QStringLiteral("23.5 GiB");
     QTest::newRow("shrinking memory keeps its sign") << formatBytes(-2048) << QStringLiteral("-2 KiB");
     QTest::newRow("ratio") << formatRatio(1.857) << QStringLiteral("1.86");
     QTest::newRow("ratio NaN") << formatRatio(kNaN) << QStringLiteral("n/a");
