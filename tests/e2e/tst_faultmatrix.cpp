@@ -244,6 +244,7 @@ void TestFaultMatrix::matrix()
         QTimer::singleShot(300, m_window.get(), [&] {
             if (line == Line::Tcp) {
                 frm_IP dialog(*m_plenko, address, labels, [this](const QString &t) { m_messages << t; });
+                dialog.setAttribute(Qt::WA_DeleteOnClose, false); // it lives on this stack
                 dialog.show();
                 const QStringList parts{"127", "0", "0", "1"};
                 for (int i = 0; i < 4; ++i)
