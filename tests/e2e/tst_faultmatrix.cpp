@@ -3,7 +3,6 @@
 // real window with the real card control: a free command sent with cmd_Send, then what the
 // response boxes show, what the control reports, how long the command took, and that the next
 // command works.
-#include "ConnectionSettings.h"
 #include "E2eWait.h"
 #include "ModemLines.h"
 #include "Plenko.h"
@@ -11,8 +10,9 @@
 #include "frmMain.h"
 #include "frm_IP.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -45,19 +45,6 @@ class InactiveDsr : public ModemLines
 {
 public:
     std::optional<bool> dsrActive() override { return false; }
-};
-
-// The window's three connection labels, for the reconnection paths.
-class WindowLabels : public ConnectionLabels
-{
-public:
-    explicit WindowLabels(frmMain &window) : m_window(window) {}
-    void setPortNmaeText(const QString &text) override { m_window.lblPortNmae()->setText(text); }
-    void setPortText(const QString &text) override { m_window.lblPort()->setText(text); }
-    void setBaudText(const QString &text) override { m_window.lblBaud()->setText(text); }
-
-private:
-    frmMain &m_window;
 };
 
 } // namespace
@@ -233,26 +220,28 @@ void TestFaultMatrix::matrix()
     if (dsr)
         m_plenko->setModemLinesForTesting(&inactive);
 
-    // The reconnections the operator can start during a wait: Set in the address dialog
-    // (network) or a port choice from the menu (serial).
-    WindowLabels labels(*m_window);
-    AddressState address;
-    QTimer settleTimer;
-    ConnectionSettings settings(*m_plenko, labels, settleTimer);
+    // The reconnections the operator can start during a wait, through the window's menu: Set
+    // in the address dialog (network) or a port choice (serial).
     bool reconnected = false;
     if (scenario == Scenario::Reconnect) {
         QTimer::singleShot(300, m_window.get(), [&] {
             if (line == Line::Tcp) {
-                frm_IP dialog(*m_plenko, address, labels, [this](const QString &t) { m_messages << t; });
-                dialog.setAttribute(Qt::WA_DeleteOnClose, false); // it lives on this stack
-                dialog.show();
+                m_window->findChild<QAction *>("mnu_IP")->trigger();
+                frm_IP *dialog = nullptr;
+                for (QWidget *w : QApplication::topLevelWidgets()) {
+                    if (auto *d = qobject_cast<frm_IP *>(w); d && d->isVisible())
+                        dialog = d;
+                }
+                if (!dialog) { // fail below instead of waiting for ever
+                    m_plenko->AbortCommand();
+                    return;
+                }
                 const QStringList parts{"127", "0", "0", "1"};
                 for (int i = 0; i < 4; ++i)
-                    dialog.findChild<QLineEdit *>(QStringLiteral("txt_IP%1").arg(i + 1))->setText(parts[i]);
-                dialog.findChild<QPushButton *>("cmd_IPSet")->click();
+                    dialog->findChild<QLineEdit *>(QStringLiteral("txt_IP%1").arg(i + 1))->setText(parts[i]);
+                dialog->findChild<QPushButton *>("cmd_IPSet")->click();
             } else {
-                settings.chooseSpeed(SpeedCode::Bps38400);
-                settings.choosePort(1);
+                m_window->findChild<QAction *>("mnu_Com1")->trigger();
             }
             reconnected = true;
         });
