@@ -43,7 +43,12 @@ frmMain::frmMain(std::unique_ptr<CardControl> plenko1, QWidget *parent)
     m_connection = std::make_unique<ConnectionSettings>(*m_plenko1, *this, *m_timer1);
     m_addressDialog = std::make_unique<AddressDialogLauncher>(*m_plenko1, m_address, *this);
 
-    m_showMessage = [this](const QString &text) { QMessageBox::warning(this, windowTitle(), text); };
+    m_showMessage = [this](const QString &text) {
+        // The message quotes what the operator typed; it must show as typed, never as markup.
+        QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    };
     m_beep = [] { QApplication::beep(); };
     m_endProgram = endAtOnce;
 

@@ -9,6 +9,7 @@
 #include "frm_IP.h"
 
 #include <QCheckBox>
+#include <QMessageBox>
 #include <QTest>
 
 namespace {
@@ -61,6 +62,7 @@ private slots:
     void addressBoxes();
     void deviceTextShownAsPlainText_data();
     void deviceTextShownAsPlainText();
+    void refusalMessageQuotesTextLiterally();
 
 private:
     std::unique_ptr<ConsoleFixture> f;
@@ -354,6 +356,30 @@ void TestHostileInput::deviceTextShownAsPlainText()
     QVERIFY(box); // a QLineEdit has no rich-text mode
     QCOMPARE(box->text(), shown);
     QCOMPARE(box->displayText(), shown);
+}
+
+// The window's own message box (no test sink): the refusal quotes what was typed, and typed
+// markup must show as typed.
+void TestHostileInput::refusalMessageQuotesTextLiterally()
+{
+    frmMain window(std::make_unique<ScriptedCardControl>());
+    window.setEndProgram([](int) {});
+    window.setBeep([] {});
+    window.show();
+    const QString typed = QStringLiteral("99999999999<b>x</b>");
+    window.findChild<QLineEdit *>("txt_UserTimeout")->setText(typed);
+    Qt::TextFormat format = Qt::AutoText;
+    QString text;
+    QTimer::singleShot(0, &window, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            format = box->textFormat();
+            text = box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    window.findChild<QPushButton *>("cmd_Send")->click();
+    QVERIFY2(text.contains(typed), qPrintable(text));
+    QCOMPARE(format, Qt::PlainText);
 }
 
 QTEST_MAIN(TestHostileInput)
