@@ -4,6 +4,7 @@
 #
 #   scripts/fuzz.sh                     every target, FUZZ_SECONDS (20) each
 #   FUZZ_SECONDS=3600 scripts/fuzz.sh fuzz_frame
+#   FUZZ_ARGS="-max_len=140000" scripts/fuzz.sh fuzz_frame    more libFuzzer options
 #
 # The corpus grows in <build>/corpus/<target>/ (the seeds in the repository stay as they are);
 # an input that breaks an invariant is written to <build>/artifacts/ and the script fails.
@@ -35,8 +36,9 @@ for t in "${targets[@]}"; do
     mkdir -p "$corpus"
     cp -n tests/fuzz/corpus/"$t"/* "$corpus"/ 2>/dev/null || true
     outcome=ok
+    # shellcheck disable=SC2086 # FUZZ_ARGS is a list of options
     if ! "$exe" "$corpus" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
-            -artifact_prefix="$build/artifacts/$t-" >"$log" 2>&1; then
+            -artifact_prefix="$build/artifacts/$t-" ${FUZZ_ARGS:-} >"$log" 2>&1; then
         outcome="FAILED (see $log)"
         status=1
     fi
