@@ -16,6 +16,7 @@ import time
 import traceback
 import xml.etree.ElementTree as ET
 
+sys.dont_write_bytecode = True  # the helper modules sit in the source tree; leave it clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from kestra import Emulator, Exchange, command_frame, hex_bytes  # noqa: E402
