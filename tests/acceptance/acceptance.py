@@ -398,6 +398,16 @@ def close_box_session(suite, x, args):
         if exchange.sent_frames() != [command_frame(0x22)]:
             raise Failure(f"received {[hex_bytes(f) for f in exchange.sent_frames()]}, expected 02 00 01 22 03 20")
 
+    def cancel_and_resend():
+        # Alt+C abandons the command and gives the buttons back, so Alt+S can send it again.
+        exchange = Exchange(s.emulator, state["link"])
+        x.key("alt+c")
+        time.sleep(SETTLE_SECONDS)
+        x.key("alt+s")
+        wait_until(lambda: exchange.sent_frames(), 10, "the magnetic read to be sent again after Alt+C")
+        if exchange.sent_frames() != [command_frame(0x22)]:
+            raise Failure(f"received {[hex_bytes(f) for f in exchange.sent_frames()]}, expected 02 00 01 22 03 20")
+
     def close_box():
         exchange = Exchange(s.emulator, state["link"])
         x.request_close(s.main)
@@ -410,6 +420,7 @@ def close_box_session(suite, x, args):
         ok = suite.run_all("close box", [
             ("the window appears and connects to 127.0.0.1", start),
             ("a magnetic read waits for a silent device", waiting_command),
+            ("Alt+C ends the wait; Alt+S sends the command again", cancel_and_resend),
             ("the close box ends the program with status 0 and closes the link", close_box),
         ])
         if not ok:
