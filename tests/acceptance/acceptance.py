@@ -20,7 +20,7 @@ sys.dont_write_bytecode = True  # the helper modules sit in the source tree; lea
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from kestra import Emulator, Exchange, command_frame, hex_bytes  # noqa: E402
-from xdrive import Failure, Geometry, XServer, missing_tools, wait_until  # noqa: E402
+from xdrive import Failure, Geometry, XServer, die_with_parent, missing_tools, wait_until  # noqa: E402
 
 TITLE = "Kestraシリーズ Brindle Ver2.50"
 DIALOG_TITLE = "IP Address Setting"
@@ -117,7 +117,8 @@ class Session:
             # reports while Qt's xcb plugin starts. Only the real display loads that library.
             env["ASAN_OPTIONS"] += ":strict_string_checks=0"
         self.log = open(os.path.join(self.workdir, "brindle.log"), "w")
-        self.console = subprocess.Popen([self.args.brindle], env=env, stdout=self.log, stderr=self.log)
+        self.console = subprocess.Popen([self.args.brindle], env=env, stdout=self.log, stderr=self.log,
+                                        preexec_fn=die_with_parent)
 
         def main_window():
             if self.console.poll() is not None:

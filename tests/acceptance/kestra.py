@@ -8,6 +8,8 @@ import select
 import subprocess
 import time
 
+from xdrive import die_with_parent
+
 STX, ETX = 0x02, 0x03
 
 
@@ -68,7 +70,8 @@ class Emulator:
                 "--trace-file", self.trace_path, "--surface-png", self.surface_path,
                 "--time-scale", "0.05", "--reinsert-ms", "0", *extra_args]
         self.stderr = open(os.path.join(workdir, "emulator.err"), "w")
-        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=self.stderr, env=env)
+        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=self.stderr, env=env,
+                                        preexec_fn=die_with_parent)
 
     def wait_ready(self, seconds=10):
         """Reads the start-up lines (`kestra-emu: tcp HOST:PORT`, `... pty PATH`, `... ready`)."""

@@ -8,6 +8,7 @@ import os
 import re
 import select
 import shutil
+import signal
 import subprocess
 import time
 
@@ -30,6 +31,13 @@ def wait_until(predicate, seconds, what):
         if time.monotonic() >= deadline:
             raise Failure(f"timed out after {seconds} s waiting for {what}")
         time.sleep(POLL_SECONDS)
+
+
+def die_with_parent():
+    """For a child process (preexec_fn): end with SIGTERM when the driver ends, also when CTest
+    kills the driver at its time-out, so that no X server or emulator is left behind."""
+    libc = ctypes.CDLL(ctypes.util.find_library("c") or "libc.so.6", use_errno=True)
+    libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
 
 
 def missing_tools():
@@ -70,7 +78,7 @@ class XServer:
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
              "-dpi", "96", "-nolisten", "tcp", "-fp", "built-ins"],
-            pass_fds=(write_end,), stdout=self._log, stderr=self._log)
+            pass_fds=(write_end,), stdout=self._log, stderr=self._log, preexec_fn=die_with_parent)
         os.close(write_end)
         number = b""
         deadline = time.monotonic() + 15
