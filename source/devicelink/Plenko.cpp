@@ -143,21 +143,22 @@ qint32 Plenko::openNetwork(quint32 address)
     m_connectWait = &wait;
 
     using Outcome = ConnectWait::Outcome;
-    connect(tcp, &TcpTransport::connected, &loop, [&wait, &loop] {
-        wait.outcome = Outcome::Connected;
+    // The first outcome decides. The loop quits, but it returns only when the handler that ran
+    // inside it does; a later report, such as the limit running out while a handler that has
+    // closed this attempt waits in a loop of its own, must not turn an interrupted attempt into a
+    // failed one, whose teardown would hit the link that handler has opened since.
+    const auto decide = [&wait, &loop](Outcome outcome) {
+        if (wait.outcome == Outcome::Pending)
+            wait.outcome = outcome;
         loop.quit();
-    });
-    connect(tcp, &TcpTransport::connectFailed, &loop, [&wait, &loop](bool refused) {
-        wait.outcome = refused ? Outcome::Refused : Outcome::Failed;
-        loop.quit();
-    });
+    };
+    connect(tcp, &TcpTransport::connected, &loop, [decide] { decide(Outcome::Connected); });
+    connect(tcp, &TcpTransport::connectFailed, &loop,
+            [decide](bool refused) { decide(refused ? Outcome::Refused : Outcome::Failed); });
     QTimer limit;
     limit.setSingleShot(true);
     limit.setTimerType(Qt::PreciseTimer);
-    connect(&limit, &QTimer::timeout, &loop, [&wait, &loop] {
-        wait.outcome = Outcome::TimedOut;
-        loop.quit();
-    });
+    connect(&limit, &QTimer::timeout, &loop, [decide] { decide(Outcome::TimedOut); });
     limit.start(kConnectTimeoutMs);
     tcp->connectTo(address, tcpPort());
 
@@ -218,6 +219,7 @@ void Plenko::interruptConnectWait()
 {
     if (!m_connectWait)
         return;
+    // Overrides whatever else was reported: CloseLink has torn the attempt down.
     m_connectWait->outcome = ConnectWait::Outcome::Interrupted;
     m_connectWait->loop->quit();
     m_connectWait = nullptr;
