@@ -30,6 +30,8 @@ private slots:
     void magwriteSequence_data();
     void magwriteSequence();
     void magwriteRereadsDuringFirstCommand();
+    void magwriteRereadsBeforeEachCommand_data();
+    void magwriteRereadsBeforeEachCommand();
     void magwriteParameterReadOnceAndNeverConverted();
     void magwriteGoesOnAfterRefusal();
     void magwriteCancelDuringFirstCommand();
@@ -39,6 +41,8 @@ private slots:
 
     void rewriteSendsSamplePrint_data();
     void rewriteSendsSamplePrint();
+    void rewriteReadsDsrAfterData_data();
+    void rewriteReadsDsrAfterData();
     void rewriteGoesOnAfterRefusedData();
     void rewriteCancelDuringData();
 
@@ -168,6 +172,41 @@ void TestCardOperations::magwriteRereadsDuringFirstCommand()
                                                      command(80, "1", 10000, false)}));
 }
 
+void TestCardOperations::magwriteRereadsBeforeEachCommand_data()
+{
+    // The operator switches to "No Check" and types 2000 as the k-th command goes out, that is
+    // after the click has read the boxes for it: only the commands after it see the change.
+    QTest::addColumn<int>("changedAtSend");
+    QTest::addColumn<QList<QVariantList>>("sent");
+    QTest::newRow("while command 1 runs")
+        << 1 << QList<QVariantList>{command(57, "data", 1000, true), command(49, "2", 2000, false),
+                                    command(80, "1", 10000, false)};
+    QTest::newRow("while command 2 runs")
+        << 2 << QList<QVariantList>{command(57, "data", 1000, true), command(49, "2", 1000, true),
+                                    command(80, "1", 10000, false)};
+    QTest::newRow("while command 3 runs")
+        << 3 << QList<QVariantList>{command(57, "data", 1000, true), command(49, "2", 1000, true),
+                                    command(80, "1", 10000, true)};
+}
+
+void TestCardOperations::magwriteRereadsBeforeEachCommand()
+{
+    QFETCH(int, changedAtSend);
+    QFETCH(QList<QVariantList>, sent);
+    f->edit("txt_UserParameter")->setText("data");
+    f->edit("txt_UserTimeout")->setText("1000");
+    int sends = 0;
+    f->control->beforeCall = [&](Dispid id) {
+        if (id == Dispid::SendCommand && ++sends == changedAtSend) {
+            f->find<QRadioButton>("opt_NoDSR")->setChecked(true);
+            f->edit("txt_UserTimeout")->setText("2000");
+            f->edit("txt_UserParameter")->setText("changed");
+        }
+    };
+    f->button("cmdMagwrite")->click();
+    QCOMPARE(f->sentCommands(), sent);
+}
+
 void TestCardOperations::magwriteParameterReadOnceAndNeverConverted()
 {
     f->find<QCheckBox>("opt_Bin")->setChecked(true);
@@ -261,6 +300,30 @@ void TestCardOperations::rewriteSendsSamplePrint()
     const QList<QVariantList> once = {command(65, print, 5000, true), command(70, "1", 60000, check)};
     QCOMPARE(f->sentCommands(), once + once); // no eject; two clicks send the same
     QVERIFY(f->allGated(true));
+}
+
+void TestCardOperations::rewriteReadsDsrAfterData_data()
+{
+    QTest::addColumn<int>("changedAtSend");
+    QTest::addColumn<bool>("rewriteCheck");
+    QTest::newRow("switched while the data command runs") << 1 << false;
+    QTest::newRow("switched while the rewrite runs") << 2 << true;
+}
+
+void TestCardOperations::rewriteReadsDsrAfterData()
+{
+    // The rewrite takes the option as it stands once the data command is over.
+    QFETCH(int, changedAtSend);
+    QFETCH(bool, rewriteCheck);
+    int sends = 0;
+    f->control->beforeCall = [&](Dispid id) {
+        if (id == Dispid::SendCommand && ++sends == changedAtSend)
+            f->find<QRadioButton>("opt_NoDSR")->setChecked(true);
+    };
+    f->button("cmdRewrite")->click();
+    QCOMPARE(f->sentCommands().size(), 2);
+    QCOMPARE(f->sentCommands()[0], command(65, SamplePrintData(), 5000, true));
+    QCOMPARE(f->sentCommands()[1], command(70, "1", 60000, rewriteCheck));
 }
 
 void TestCardOperations::rewriteGoesOnAfterRefusedData()
