@@ -30,6 +30,8 @@ private slots:
     void arrangementFollowsRowOrder();
     void menu_data();
     void menu();
+    void menuOrder_data();
+    void menuOrder();
     void timer1IsIdle();
     void versionShown_data();
     void versionShown();
@@ -319,6 +321,30 @@ void TestMainWindow::menu()
     QVERIFY(action->shortcut().isEmpty());
     QVERIFY(!action->text().contains(QLatin1Char('&')));
     QVERIFY(f->window->findChild<QMenu *>(under)->actions().contains(action));
+}
+
+void TestMainWindow::menuOrder_data()
+{
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QStringList>("entries");
+    QTest::newRow("Com Setting") << "mnu_ComSetting" << QStringList{"Port", "Baud Rate", "IP Address"};
+    QStringList ports;
+    for (int i = 1; i <= 9; ++i)
+        ports << QStringLiteral("COM%1").arg(i);
+    QTest::newRow("Port") << "mnu_Port" << ports;
+    QTest::newRow("Baud Rate, ascending speed")
+        << "mnu_" << QStringList{"2400bps", "4800bps", "9600bps", "19200bps", "38400bps"};
+}
+
+void TestMainWindow::menuOrder()
+{
+    // What the operator sees when the menu opens, top to bottom, with nothing in between.
+    QFETCH(QString, menu);
+    QFETCH(QStringList, entries);
+    QStringList shown;
+    for (const QAction *action : f->find<QMenu>(menu)->actions())
+        shown << (action->isSeparator() ? QStringLiteral("<separator>") : action->text());
+    QCOMPARE(shown, entries);
 }
 
 void TestMainWindow::timer1IsIdle()
