@@ -133,18 +133,25 @@ void frm_IP::cmd_IPSet_Click()
     qint32 speedArgument = -1;
     const QString address = m_address.dottedText();
     const QPointer<frm_IP> self(this);
-    const qint32 result = m_calls.OpenLink(packed, speedArgument, -1, -1);
-    // Connecting may take a while and run window events; the dialog may be gone by now.
-    if (!self)
-        return;
+    // Connecting may take a while and runs window events: meanwhile the operator may close the
+    // dialog (it is then deleted), or press Set again, which reconnects and closes it. The
+    // control outlives the dialog, so the rest of this Set goes through a copy of the calls.
+    CardCalls calls = m_calls;
+    const qint32 result = calls.OpenLink(packed, speedArgument, -1, -1);
+    const bool stillOpen = self && !m_unloaded;
     if (result != 0) {
         // The operator learns why nothing happened and can correct the address; the link stays
-        // closed until a later Set or menu choice opens it.
-        showMessage(QStringLiteral("Could not connect to %1 (OpenLink result %2).").arg(address).arg(result));
+        // closed until a later Set or menu choice opens it. A dialog that was closed meanwhile
+        // has nothing to correct: a later Set has taken over, or the operator gave up.
+        if (stillOpen)
+            showMessage(QStringLiteral("Could not connect to %1 (OpenLink result %2).").arg(address).arg(result));
         return;
     }
-    m_calls.StartLink(0);
-    close();
+    // A link that opened is started even when the dialog was closed meanwhile: the old link is
+    // gone already, and the labels name this address.
+    calls.StartLink(0);
+    if (stillOpen)
+        close();
 }
 
 void frm_IP::showMessage(const QString &text)

@@ -6,11 +6,13 @@
 #include "frm_IP.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFont>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -121,6 +123,9 @@ private slots:
     void closingChangesNothing_data();
     void closingChangesNothing();
     void oneInstance();
+    void setAgainWhileConnecting();
+    void closedWhileConnecting_data();
+    void closedWhileConnecting();
     void closedDialogIsNotReused();
     void launcherTakesTheDialogWithIt();
 };
@@ -460,6 +465,78 @@ void TestAddressDialog::closingChangesNothing()
     QCOMPARE(colours(again), QStringLiteral("NNNN"));
     QVERIFY(setButton(again)->isEnabled());
     rig.launcher.closeDialog();
+}
+
+void TestAddressDialog::closedWhileConnecting_data()
+{
+    QTest::addColumn<QVariant>("result");
+    QTest::addColumn<bool>("started");
+    QTest::newRow("connected") << QVariant(0) << true;
+    QTest::newRow("not connected") << QVariant(5) << false;
+}
+
+void TestAddressDialog::closedWhileConnecting()
+{
+    // Connecting over the network takes a while and keeps the window's events going, as the
+    // real control does; the operator closes the dialog with its close box meanwhile.
+    QFETCH(QVariant, result);
+    QFETCH(bool, started);
+    Rig rig;
+    rig.control.openResult = result;
+    QPointer<frm_IP> dialog = rig.open();
+    fill(dialog, {"127", "0", "0", "1"});
+    rig.control.beforeCall = [&](Dispid id) {
+        if (id != Dispid::OpenLink)
+            return;
+        QEventLoop connecting;
+        QTimer::singleShot(0, dialog, [&] { QVERIFY(dialog->close()); });
+        QTimer::singleShot(50, &connecting, &QEventLoop::quit);
+        connecting.exec();
+    };
+
+    QTest::mouseClick(setButton(dialog), Qt::LeftButton);
+    runDeferredDeletes();
+
+    QVERIFY(dialog.isNull());
+    // A link that opened is started, not left half set up behind the labels that name it; a
+    // dialog the operator closed gets no message.
+    QCOMPARE(rig.control.count(Dispid::StartLink), started ? 1 : 0);
+    QVERIFY(rig.messages.isEmpty());
+    QCOMPARE(rig.labels.portNmae, QStringLiteral("IP Address := 127 . 0 . 0 . 1"));
+    QCOMPARE(rig.launcher.dialog(), nullptr);
+}
+
+void TestAddressDialog::setAgainWhileConnecting()
+{
+    // A second Set while the first one connects abandons the first attempt, connects to the
+    // corrected address and closes the dialog; the first Set must not then report its own
+    // abandoned attempt as a failure, nor start the link a second time.
+    Rig rig;
+    QPointer<frm_IP> dialog = rig.open();
+    fill(dialog, {"127", "0", "0", "1"});
+    int opens = 0;
+    rig.control.beforeCall = [&](Dispid id) {
+        if (id != Dispid::OpenLink || ++opens > 1)
+            return;
+        QEventLoop connecting;
+        QTimer::singleShot(0, dialog, [&] {
+            box(dialog, 4)->setText(QStringLiteral("2"));
+            QTest::mouseClick(setButton(dialog), Qt::LeftButton);
+            rig.control.openResult = 9; // what the abandoned first attempt answers
+            connecting.quit();
+        });
+        connecting.exec();
+    };
+
+    QTest::mouseClick(setButton(dialog), Qt::LeftButton);
+
+    QVERIFY(rig.messages.isEmpty());
+    QCOMPARE(rig.control.callIds(),
+             QList<Dispid>({Dispid::StopLink, Dispid::CloseLink, Dispid::OpenLink, Dispid::StopLink,
+                            Dispid::CloseLink, Dispid::OpenLink, Dispid::StartLink}));
+    QCOMPARE(rig.control.callsOf(Dispid::OpenLink).last().args, QVariantList({qint32(0x7F000002), -1, -1, -1}));
+    QCOMPARE(rig.labels.portNmae, QStringLiteral("IP Address := 127 . 0 . 0 . 2"));
+    QCOMPARE(rig.launcher.dialog(), nullptr);
 }
 
 void TestAddressDialog::oneInstance()
