@@ -42,8 +42,13 @@ QString quotedForMessage(QStringView text)
 {
     if (text.size() <= kQuotedLength)
         return QLatin1Char('"') + text.toString() + QLatin1Char('"');
-    return QLatin1Char('"') + text.first(kQuotedLength).toString() + QStringLiteral("...\" (%1 characters)")
-                                                                          .arg(text.size());
+    // Cut between characters, never inside a surrogate pair, or the message would show half a
+    // character.
+    qsizetype cut = kQuotedLength;
+    if (text[cut - 1].isHighSurrogate() && text[cut].isLowSurrogate())
+        --cut;
+    return QLatin1Char('"') + text.first(cut).toString() + QStringLiteral("...\" (%1 characters)")
+                                                               .arg(text.size());
 }
 
 BoxNumber readTimeoutBox(const QString &text)

@@ -215,6 +215,10 @@ void TestParameterConversion::refusalNamesBoxAndValue_data()
                                        << QStringList{"Parameter", "U+1F600"};
     QTest::newRow("lone surrogate named by code") << parameterBytes(chars({u'a', 0xD800})).refusal
                                                   << QStringList{"U+D800"};
+    // 39 digits, then a character outside the basic plane where the quote is cut.
+    QTest::newRow("cut keeps a character whole")
+        << readTimeoutBox(QString(39, u'9') + QStringLiteral("\U0001F600") + QString(20, u'9')).refusal
+        << QStringList{"Time Out", QStringLiteral("\"%1...\"").arg(QString(39, u'9')), "(61 characters)"};
 }
 
 void TestParameterConversion::refusalNamesBoxAndValue()
@@ -224,6 +228,7 @@ void TestParameterConversion::refusalNamesBoxAndValue()
     for (const QString &mention : mentions)
         QVERIFY2(refusal.contains(mention), qPrintable(refusal));
     QVERIFY(refusal.size() < 300);
+    QVERIFY(QStringView(refusal).isValidUtf16());
 }
 
 void TestParameterConversion::parameterEncoding_data()
