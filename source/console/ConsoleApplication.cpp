@@ -12,7 +12,7 @@ namespace {
 
 void showAndEnd(const QString &text)
 {
-    QMessageBox::critical(nullptr, QStringLiteral("Brindle"), text);
+    showUntrappedError(text);
     // End at once: unwinding through command waits that sit in nested event loops below this
     // point would resume code whose state the error has already broken.
     std::fflush(stdout);
@@ -21,6 +21,14 @@ void showAndEnd(const QString &text)
 }
 
 } // namespace
+
+void showUntrappedError(const QString &text)
+{
+    // The text may quote a value the control returned; it shows as written, never as markup.
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Brindle"), text, QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
 
 ConsoleApplication::ConsoleApplication(int &argc, char **argv) : QApplication(argc, argv), m_reporter(showAndEnd) {}
 

@@ -3,6 +3,10 @@
 #include <QApplication>
 #include <functional>
 
+// The report of an untrapped error: a critical message box with the error text, modal; returns
+// when the operator has closed it.
+void showUntrappedError(const QString &text);
+
 // The application object of the console. It is where an error that no handler traps ends up:
 // an UntrappedError raised by a card-control call or a conversion (or any other exception)
 // leaves the handler that raised it and is caught here, reported, and the program ends.

@@ -1,7 +1,9 @@
 #include "ConsoleApplication.h"
 #include "ConsoleFixture.h"
 
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include <stdexcept>
 
@@ -18,6 +20,8 @@ private slots:
     void raisedInClickHandler_data();
     void raisedInClickHandler();
     void raisedDuringCommandWait();
+    void reportShowsTextAsWritten_data();
+    void reportShowsTextAsWritten();
 
 private:
     ConsoleApplication *app() { return static_cast<ConsoleApplication *>(qApp); }
@@ -107,6 +111,36 @@ void TestUntrappedError::raisedDuringCommandWait()
     f->during(0, [] { throw UntrappedError(QStringLiteral("inside the wait")); });
     f->button("cmd_Reset")->click();
     QCOMPARE(m_reports, QStringList{QStringLiteral("inside the wait")});
+}
+
+void TestUntrappedError::reportShowsTextAsWritten_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("tag in a returned value") << QStringLiteral("Type mismatch: the card control returned QString \"<b>x</b>\"");
+    QTest::newRow("angle brackets and ampersand") << QStringLiteral("<p>failed & gone</p>");
+}
+
+void TestUntrappedError::reportShowsTextAsWritten()
+{
+    // The report the operator reads (without the end of the program that follows it outside tests).
+    QFETCH(QString, text);
+    bool seen = false;
+    Qt::TextFormat format = Qt::AutoText;
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                seen = true;
+                format = box->textFormat();
+                shown = box->text();
+                box->done(0);
+            }
+        }
+    });
+    showUntrappedError(text);
+    QVERIFY(seen);
+    QCOMPARE(format, Qt::PlainText);
+    QCOMPARE(shown, text);
 }
 
 int main(int argc, char *argv[])
