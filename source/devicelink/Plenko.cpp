@@ -136,6 +136,7 @@ qint32 Plenko::openNetwork(quint32 address)
     auto *tcp = new TcpTransport(this);
     attach(tcp);
     m_link = Link::Connecting;
+    const quint64 generation = m_linkGeneration;
 
     QEventLoop loop;
     ConnectWait wait;
@@ -172,6 +173,10 @@ qint32 Plenko::openNetwork(quint32 address)
 
     switch (wait.outcome) {
     case Outcome::Connected:
+        // A handler that ran in the loop's last turn may have waited in turn while the peer hung
+        // up; the link's loss has then been handled already and nothing is left to open.
+        if (m_linkGeneration != generation || m_link != Link::Connecting)
+            return ConnectionFailed;
         m_link = Link::Open;
         return Opened;
     case Outcome::Interrupted:

@@ -37,7 +37,8 @@ public:
         Opened = 0,
         NoSuchPort = 1,         // port number below 1, or no device at its path
         CannotOpen = 2,         // the device exists but does not open (busy, no permission, not a tty)
-        ConnectionFailed = 3,   // the network refused the connection or cannot reach the address
+        ConnectionFailed = 3,   // the network refused the connection or cannot reach the address,
+                                // or the connection dropped again before OpenLink returned
         ConnectTimedOut = 4,    // not connected within kConnectTimeoutMs
         AlreadyOpen = 5,        // a link is open or being connected; nothing changes
         ArgumentsNotUnderstood = 6, // a speed code outside 0-5, or neither the serial nor the network form

@@ -1,6 +1,7 @@
 #include "ModemLines.h"
 #include "Plenko.h"
 #include "ScriptedPeer.h"
+#include "TcpTransport.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -183,6 +184,7 @@ private slots:
     void reentrantCallsDuringConnectWait_data();
     void reentrantCallsDuringConnectWait();
     void destroyedDuringConnectWait();
+    void connectionLostBeforeConnectWaitReturns();
 };
 
 void TestPlenko::lifecycle_data()
@@ -985,6 +987,39 @@ void TestPlenko::destroyedDuringConnectWait()
     QVERIFY(watch.isNull()); // deleted inside the wait, and the wait noticed
     QCOMPARE(result, qint32(Plenko::ConnectInterrupted));
     QVERIFY(clock.elapsed() < Plenko::kConnectTimeoutMs);
+}
+
+// The connection comes up, but a handler that runs in the same turn of the event loop waits in a
+// loop of its own, and the peer hangs up meanwhile: the link is gone before OpenLink returns.
+void TestPlenko::connectionLostBeforeConnectWaitReturns()
+{
+    ScriptedPeer peer(Line::Tcp);
+    QVERIFY(peer.start());
+    qputenv("PLENKO_TCP_PORT", QByteArray::number(peer.port()));
+    Plenko control;
+    bool handlerRan = false;
+    QObject context;
+    QTimer::singleShot(0, &context, [&] {
+        auto *transport = control.findChild<TcpTransport *>();
+        QVERIFY(transport);
+        connect(transport, &TcpTransport::connected, &context, [&] {
+            handlerRan = true;
+            QVERIFY(waitUntil([&] { return peer.lineOpen(); }));
+            peer.closeLine();
+            settle(300);
+        });
+    });
+    qint32 address = kLoopback;
+    qint32 speed = -1;
+    const qint32 result = control.OpenLink(address, speed, -1, -1).toInt();
+    QVERIFY(handlerRan);
+    QCOMPARE(result, qint32(Plenko::ConnectionFailed));
+    QCOMPARE(status(control), LinkStatus::NoLink);
+    QCOMPARE(control.StartLink(0).toInt(), qint32(Plenko::NothingOpen));
+    QCOMPARE(send(control, 0x22), qint32(Plenko::LinkNotStarted));
+    // Nothing is left behind: the next OpenLink works.
+    QCOMPARE(openTo(control, peer), qint32(Plenko::Opened));
+    QCOMPARE(status(control), LinkStatus::Idle);
 }
 
 QTEST_GUILESS_MAIN(TestPlenko)
