@@ -78,7 +78,7 @@ QVariant ScriptedCardControl::OpenLink(qint32 &portOrAddress, qint32 &speedCode,
 QVariant ScriptedCardControl::CloseLink()
 {
     record(Dispid::CloseLink);
-    endRunning(LinkError::LinkLost, LinkStatus::NoLink);
+    endRunning(LinkError::Aborted, LinkStatus::NoLink);
     m_status = LinkStatus::NoLink;
     return 0;
 }
