@@ -217,6 +217,7 @@ void Plenko::detach()
     }
     ++m_linkGeneration;
     m_reader.reset();
+    m_cutFrameTailPending = false;
     m_link = Link::None;
 }
 
@@ -251,7 +252,7 @@ QVariant Plenko::StopLink()
 {
     if (m_command) {
         endCommand(LinkError::Aborted);
-        m_reader.reset();
+        forgetCutFrame();
     }
     if (m_link == Link::Started)
         m_link = Link::Open;
@@ -294,6 +295,12 @@ QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeou
     body.append(char(quint8(code)));
     body.append(parameter);
     m_command->frame = encodeFrame(body);
+    if (m_cutFrameTailPending) {
+        // What was read since a frame was cut off began inside its rest. A stale frame that
+        // arrives from here on starts with its own STX and is read, acknowledged and dropped.
+        m_reader.reset();
+        m_cutFrameTailPending = false;
+    }
     if (timeoutMs > 0)
         m_timeout.start(timeoutMs);
     // A failed write reports the link lost; that report ends the command from the event loop.
@@ -305,8 +312,7 @@ QVariant Plenko::AbortCommand()
 {
     if (m_command) {
         endCommand(LinkError::Aborted);
-        // The abandoned response may be half-way through; its rest must not swallow the next frame.
-        m_reader.reset();
+        forgetCutFrame();
     }
     return 0;
 }
@@ -380,7 +386,16 @@ void Plenko::handleTimeout()
     if (!m_command)
         return;
     endCommand(LinkError::TimedOut);
-    // A response cut short (a length that promised more than came) must not swallow the next one.
+    forgetCutFrame();
+}
+
+void Plenko::forgetCutFrame()
+{
+    // The response may be half-way through, or cut short for good (a length that promised more
+    // than came); either way it must not swallow the next one. Its rest may still arrive as loose
+    // bytes, and an STX among them (in the data, or as the checksum) would start a false frame;
+    // so the next command starts reading afresh.
+    m_cutFrameTailPending = m_cutFrameTailPending || m_reader.inFrame();
     m_reader.reset();
 }
 

@@ -132,6 +132,7 @@ private:
     void endCommandLater(qint32 errorCode);
     void sendFrame();
     void sendByte(char byte);
+    void forgetCutFrame();
 
     Link m_link = Link::None;
     LinkTransport *m_transport = nullptr;
@@ -141,6 +142,8 @@ private:
     ModemLines *m_modemLinesOverride = nullptr;
 
     FrameReader m_reader;
+    // A frame was cut off when its command ended; its rest may still be arriving.
+    bool m_cutFrameTailPending = false;
     std::optional<Command> m_command;
     QTimer m_timeout;
 

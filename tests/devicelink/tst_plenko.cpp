@@ -158,6 +158,8 @@ private slots:
     void outcomes();
     void lateAnswerNotTakenForNextCommand_data();
     void lateAnswerNotTakenForNextCommand();
+    void tailOfCutAnswerDoesNotSwallowNextAnswer_data();
+    void tailOfCutAnswerDoesNotSwallowNextAnswer();
     void endedByCaller_data();
     void endedByCaller();
     void refusals_data();
@@ -406,6 +408,49 @@ void TestPlenko::lateAnswerNotTakenForNextCommand()
     QCOMPARE(control.ErrorCode().toInt(), 0);
     QCOMPARE(control.ResponseData().toByteArray(), QByteArray("NEW:x"));
     QVERIFY(waitUntil([&] { return peer.count(Kind::Ack) == 2; }));
+}
+
+void TestPlenko::tailOfCutAnswerDoesNotSwallowNextAnswer_data()
+{
+    addLines();
+    QTest::addColumn<QByteArray>("tail"); // what arrives of the cut answer after its command ended
+    // The tail holds bytes that look like a frame start (an STX, or a checksum that happens to be
+    // one), which would take the next command's ACK for a length and its answer for a body.
+    const QByteArray data = QByteArray("AB\x02\x00\x30CD", 7);
+    QTest::newRow("tcp, STX in the data") << Line::Tcp << data;
+    QTest::newRow("pty, STX in the data") << Line::Pty << data;
+    QTest::newRow("tcp, STX as the last byte") << Line::Tcp << QByteArray("XY\x03\x02", 4);
+}
+
+void TestPlenko::tailOfCutAnswerDoesNotSwallowNextAnswer()
+{
+    QFETCH(Line, line);
+    QFETCH(QByteArray, tail);
+    ScriptedPeer peer(line);
+    QVERIFY(peer.start());
+    Plenko control;
+    QCOMPARE(openTo(control, peer), qint32(Plenko::Opened));
+
+    int commands = 0;
+    peer.onCommand = [&](const QByteArray &body) {
+        if (++commands == 1) {
+            // The answer starts (a 40-byte body is announced), then stalls past the time-out;
+            // its rest comes while the control is idle.
+            peer.write(kAck + QByteArray("\x02\x00\x28\x20", 4));
+            QTimer::singleShot(400, &peer, [&] { peer.write(tail); });
+            return;
+        }
+        peer.write(kAck + response(0x20, "NEW:" + body.mid(1)));
+    };
+    QCOMPARE(send(control, 0x22, {}, 150), qint32(Plenko::Accepted));
+    QVERIFY(waitForEnd(control));
+    QCOMPARE(control.ErrorCode().toInt(), LinkError::TimedOut);
+    settle(700);
+
+    QCOMPARE(send(control, 0x22, "x", 2000), qint32(Plenko::Accepted));
+    QVERIFY(waitForEnd(control));
+    QCOMPARE(control.ErrorCode().toInt(), 0);
+    QCOMPARE(control.ResponseData().toByteArray(), QByteArray("NEW:x"));
 }
 
 void TestPlenko::endedByCaller_data()
