@@ -416,7 +416,7 @@ void TestPlenko::tailOfCutAnswerDoesNotSwallowNextAnswer_data()
     QTest::addColumn<QByteArray>("tail"); // what arrives of the cut answer after its command ended
     // The tail holds bytes that look like a frame start (an STX, or a checksum that happens to be
     // one), which would take the next command's ACK for a length and its answer for a body.
-    const QByteArray data = QByteArray("AB\x02\x00\x30CD", 7);
+    const QByteArray data = QByteArray("AB\x02\x00\x30" "CD", 7);
     QTest::newRow("tcp, STX in the data") << Line::Tcp << data;
     QTest::newRow("pty, STX in the data") << Line::Pty << data;
     QTest::newRow("tcp, STX as the last byte") << Line::Tcp << QByteArray("XY\x03\x02", 4);
