@@ -73,11 +73,14 @@ QChar decodeWideUnit(QByteArrayView unit)
     return checked(text[0]);
 }
 
+// The converter also takes a few characters one way only (to the bytes of another character);
+// the device would show something else than what was typed, so only a character that reads back
+// as itself counts as encodable.
 bool encodesAlone(QStringView character)
 {
     QStringEncoder encoder(kCodePage);
     const QByteArray bytes = encoder(character);
-    return !encoder.hasError() && !bytes.isEmpty();
+    return !encoder.hasError() && !bytes.isEmpty() && decodeDeviceText(bytes) == character;
 }
 
 } // namespace
@@ -150,7 +153,7 @@ DeviceBytes encodeDeviceText(QStringView text)
         }
         QStringEncoder encoder(kCodePage);
         const QByteArray bytes = encoder(run);
-        if (encoder.hasError()) {
+        if (encoder.hasError() || decodeDeviceText(bytes) != run) {
             for (qsizetype k = 0; k < run.size(); ++k) {
                 const qsizetype length = (run[k].isHighSurrogate() && k + 1 < run.size()) ? 2 : 1;
                 const QStringView character = run.sliced(k, length);
