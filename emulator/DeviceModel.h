@@ -1,34 +1,12 @@
 #pragma once
 
+#include "Protocol.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
-// Status bytes the device puts first in a response body.
-namespace DeviceStatus {
-constexpr quint8 Normal = 0x20;
-constexpr quint8 NoCard = 0x30;         // the command needs a card and the slot is empty
-constexpr quint8 ParameterError = 0x31; // a parameter the command does not accept
-constexpr quint8 UnknownCommand = 0x32;
-constexpr quint8 ReadError = 0x33;      // nothing readable on the stripe (blank)
-constexpr quint8 BufferEmpty = 0x34;    // nothing to write or print
-constexpr quint8 BufferFull = 0x35;     // the data would not fit the buffer
-}
-
-// Command bytes, as the device's letters.
-namespace DeviceCommand {
-constexpr quint8 MagneticRead = 0x22;   // '"'
-constexpr quint8 MagneticWrite = 0x31;  // '1', parameter "2"
-constexpr quint8 MagneticData = 0x39;   // '9'
-constexpr quint8 PrintData = 0x41;      // 'A'
-constexpr quint8 Rewrite = 0x46;        // 'F', parameter "1"
-constexpr quint8 Erase = 0x48;          // 'H', parameter "1"
-constexpr quint8 BufferClear = 0x49;    // 'I'
-constexpr quint8 Eject = 0x50;          // 'P', parameter "1"
-constexpr quint8 Reset = 0x5F;          // '_'
-}
 
 // A line printed on the rewritable surface, in the card's dots (8 per millimetre).
 struct SurfaceLine

@@ -145,6 +145,8 @@ QList<StreamSplitter::Piece> StreamSplitter::feed(QByteArrayView bytes)
                 pieces.append({Kind::BadFrame, m_raw, {}});
                 m_raw.clear();
                 break;
+            case FrameReader::Kind::Stray: // not asked for: the garbage above keeps them
+                break;
             }
         }
     }

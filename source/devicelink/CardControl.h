@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Protocol.h"
+
 #include <QByteArray>
 #include <QVariant>
 #include <QtGlobal>
@@ -39,7 +41,7 @@ constexpr qint32 Aborted = 106;
 constexpr qint32 TimedOut = 107;
 }
 
-constexpr qint32 kResponseNormal = 0x20;
+constexpr qint32 kResponseNormal = DeviceStatus::Normal;
 
 // The card control as the window sees it. Results are variants so that callers apply the
 // window's own conversions (CardCalls); by-reference arguments are references so that a value

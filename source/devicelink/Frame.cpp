@@ -1,5 +1,7 @@
 #include "Frame.h"
 
+#include <utility>
+
 char frameChecksum(QByteArrayView body)
 {
     const int length = int(body.size());
@@ -34,18 +36,27 @@ void FrameReader::reset()
 QList<FrameReader::Item> FrameReader::feed(QByteArrayView bytes)
 {
     QList<Item> items;
+    QByteArray stray;
+    const auto flushStray = [&] {
+        if (!stray.isEmpty())
+            items.append({Kind::Stray, std::exchange(stray, {})});
+    };
     qsizetype i = 0;
     while (i < bytes.size()) {
         const char byte = bytes[i];
         switch (m_state) {
         case State::Hunting:
             ++i;
+            if (byte == Wire::STX || byte == Wire::ACK || byte == Wire::NAK)
+                flushStray();
             if (byte == Wire::STX)
                 m_state = State::LenHi;
             else if (byte == Wire::ACK)
                 items.append({Kind::Ack, {}});
             else if (byte == Wire::NAK)
                 items.append({Kind::Nak, {}});
+            else if (m_reportStray)
+                stray.append(byte);
             break;
         case State::LenHi:
             ++i;
@@ -57,7 +68,7 @@ QList<FrameReader::Item> FrameReader::feed(QByteArrayView bytes)
             m_length |= quint8(byte);
             if (m_length == 0) {
                 // Nothing can follow a frame without a body; drop it and look for the next one.
-                items.append({Kind::BadFrame, {}});
+                items.append({Kind::BadFrame, QByteArray::fromHex("020000")});
                 reset();
             } else {
                 m_rest.clear();
@@ -77,12 +88,24 @@ QList<FrameReader::Item> FrameReader::feed(QByteArrayView bytes)
                 if (sound)
                     items.append({Kind::Frame, m_rest.left(m_length)});
                 else
-                    items.append({Kind::BadFrame, {}});
+                    items.append({Kind::BadFrame, rawFrame()});
                 reset();
             }
             break;
         }
         }
     }
+    flushStray();
     return items;
+}
+
+QByteArray FrameReader::rawFrame() const
+{
+    QByteArray raw;
+    raw.reserve(3 + m_rest.size());
+    raw.append(Wire::STX);
+    raw.append(char((m_length >> 8) & 0xFF));
+    raw.append(char(m_length & 0xFF));
+    raw.append(m_rest);
+    return raw;
 }

@@ -4,18 +4,12 @@
 #include <QByteArrayView>
 #include <QList>
 
+#include "Protocol.h"
+
 // The device's wire framing, used in both directions:
 //   STX LEN_HI LEN_LO BODY ETX BCC
 // LEN counts the BODY bytes (1 to 65535, big-endian); BCC is the XOR of LEN_HI through ETX.
 // ACK and NAK travel as single bytes between frames.
-namespace Wire {
-constexpr char STX = 0x02;
-constexpr char ETX = 0x03;
-constexpr char ACK = 0x06;
-constexpr char NAK = 0x15;
-constexpr int kMaxBody = 65535;
-constexpr int kOverhead = 5; // STX, two LEN bytes, ETX, BCC
-}
 
 // BCC over LEN_HI..ETX of a frame whose body is given.
 char frameChecksum(QByteArrayView body);
@@ -30,14 +24,17 @@ QByteArray encodeFrame(QByteArrayView body);
 class FrameReader
 {
 public:
-    enum class Kind { Frame, BadFrame, Ack, Nak };
+    // Stray: a run of bytes skipped outside a frame, reported only when asked for (a record of
+    // the line wants them; a receiver has no use for them).
+    enum class Kind { Frame, BadFrame, Ack, Nak, Stray };
     struct Item
     {
         Kind kind;
-        QByteArray body; // Frame only
+        QByteArray body; // Frame: the body; BadFrame and Stray: the bytes as they came
     };
 
     QList<Item> feed(QByteArrayView bytes);
+    void setReportStray(bool on) { m_reportStray = on; }
 
     // True while a frame has started but not all of its bytes have arrived.
     bool inFrame() const { return m_state != State::Hunting; }
@@ -47,7 +44,9 @@ public:
 
 private:
     enum class State { Hunting, LenHi, LenLo, Rest };
+    QByteArray rawFrame() const; // the frame in progress as it came
     State m_state = State::Hunting;
     int m_length = 0;
     QByteArray m_rest; // BODY ETX BCC as it arrives
+    bool m_reportStray = false;
 };

@@ -3,11 +3,14 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
+#include <QString>
 
 class ModemLines;
+class QIODevice;
 
 // One open byte link to the device: a serial port or a TCP connection. The control above it
-// speaks the frame protocol and does not care which one it holds.
+// speaks the frame protocol and does not care which one it holds. Both links write and read
+// through this class; a subclass opens its device, reports its failures and closes it.
 //
 // A transport reports the end of its link once, through lost(), and never closes itself under
 // its owner: the owner tears it down (shutDown(), then deleteLater()) when it handles lost().
@@ -24,7 +27,7 @@ public:
 
     // Queues bytes for the line. False when the link is gone or the bytes cannot be queued; in
     // that case lost() has been (or already was) reported.
-    virtual bool send(QByteArrayView bytes) = 0;
+    bool send(QByteArrayView bytes);
 
     // Closes the line at once. Nothing is emitted afterwards and send() fails from then on.
     virtual void shutDown() = 0;
@@ -33,23 +36,36 @@ public:
     virtual ModemLines *modemLines() { return nullptr; }
 
     bool isLost() const { return m_lost; }
+    // Why the link ended, in the system's words ("Input/output error", "the peer closed the
+    // connection"); empty while it lasts or when its owner closed it.
+    QString lostReason() const { return m_lostReason; }
 
 signals:
     void bytesArrived(const QByteArray &bytes);
     void lost();
 
 protected:
+    // The open device that send() writes to and readAvailable() reads from; nullptr until open.
+    void setDevice(QIODevice *device) { m_device = device; }
+    // Whether the device is ready for bytes (a socket still connecting is not).
+    virtual bool isReady() const = 0;
+    // Hands what the device has buffered to bytesArrived().
+    void readAvailable();
+
     // Marks the link as gone and emits lost() the first time only.
-    void reportLost()
+    void reportLost(const QString &reason)
     {
         if (m_lost)
             return;
         m_lost = true;
+        m_lostReason = reason;
         emit lost();
     }
     // Marks the link as gone without a report: the owner closed it.
     void markClosed() { m_lost = true; }
 
 private:
+    QIODevice *m_device = nullptr;
     bool m_lost = false;
+    QString m_lostReason;
 };

@@ -2,7 +2,10 @@
 
 #include <QFileInfo>
 
-SerialTransport::SerialTransport(QObject *parent) : LinkTransport(parent), m_port(new QSerialPort(this)) {}
+SerialTransport::SerialTransport(QObject *parent) : LinkTransport(parent), m_port(new QSerialPort(this))
+{
+    setDevice(m_port);
+}
 
 SerialTransport::~SerialTransport()
 {
@@ -18,6 +21,7 @@ SerialTransport::OpenResult SerialTransport::open(const QString &path, qint32 ba
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port->open(QIODevice::ReadWrite)) {
+        m_openError = m_port->errorString();
         const bool missing = m_port->error() == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(path);
         m_port->clearError();
         return missing ? OpenResult::NoSuchPort : OpenResult::CannotOpen;
@@ -25,21 +29,6 @@ SerialTransport::OpenResult SerialTransport::open(const QString &path, qint32 ba
     connect(m_port, &QSerialPort::readyRead, this, &SerialTransport::readAvailable);
     connect(m_port, &QSerialPort::errorOccurred, this, &SerialTransport::handleError);
     return OpenResult::Opened;
-}
-
-bool SerialTransport::send(QByteArrayView bytes)
-{
-    if (isLost() || !m_port->isOpen())
-        return false;
-    if (m_port->bytesToWrite() + bytes.size() > kMaxPendingOutput) {
-        reportLost();
-        return false;
-    }
-    if (m_port->write(bytes.data(), bytes.size()) != bytes.size()) {
-        reportLost();
-        return false;
-    }
-    return true;
 }
 
 void SerialTransport::shutDown()
@@ -65,13 +54,6 @@ std::optional<bool> SerialTransport::dsrActive()
     return lines.testFlag(QSerialPort::DataSetReadySignal);
 }
 
-void SerialTransport::readAvailable()
-{
-    const QByteArray bytes = m_port->readAll();
-    if (!bytes.isEmpty())
-        emit bytesArrived(bytes);
-}
-
 void SerialTransport::handleError(QSerialPort::SerialPortError error)
 {
     switch (error) {
@@ -87,7 +69,7 @@ void SerialTransport::handleError(QSerialPort::SerialPortError error)
         return;
     // Everything read before the failure has gone out through readyRead already. The close
     // waits for the event loop: the port is still inside its own notifier here.
-    reportLost();
+    reportLost(m_port->errorString());
     QMetaObject::invokeMethod(this, &SerialTransport::closeAfterFailure, Qt::QueuedConnection);
 }
 

@@ -20,8 +20,9 @@ public:
     ~SerialTransport() override;
 
     OpenResult open(const QString &path, qint32 baudRate);
+    // Why the last open() failed, in the system's words ("Permission denied").
+    QString openError() const { return m_openError; }
 
-    bool send(QByteArrayView bytes) override;
     void shutDown() override;
     ModemLines *modemLines() override { return this; }
 
@@ -29,9 +30,10 @@ public:
     std::optional<bool> dsrActive() override;
 
 private:
-    void readAvailable();
+    bool isReady() const override { return m_port->isOpen(); }
     void handleError(QSerialPort::SerialPortError error);
     void closeAfterFailure();
 
     QSerialPort *m_port = nullptr;
+    QString m_openError;
 };

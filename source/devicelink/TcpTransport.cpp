@@ -6,6 +6,7 @@
 
 TcpTransport::TcpTransport(QObject *parent) : LinkTransport(parent), m_socket(new QTcpSocket(this))
 {
+    setDevice(m_socket);
     // The device sits on the local network; a proxy configured for web traffic must not apply.
     m_socket->setProxy(QNetworkProxy::NoProxy);
     // Take the peer's bytes in bounded pieces: unlimited, the socket would pull in whatever the
@@ -27,33 +28,11 @@ void TcpTransport::connectTo(quint32 ipv4, quint16 port)
     m_socket->connectToHost(QHostAddress(ipv4), port);
 }
 
-bool TcpTransport::send(QByteArrayView bytes)
-{
-    if (isLost() || !m_connected)
-        return false;
-    if (m_socket->bytesToWrite() + bytes.size() > kMaxPendingOutput) {
-        reportLost();
-        return false;
-    }
-    if (m_socket->write(bytes.data(), bytes.size()) != bytes.size()) {
-        reportLost();
-        return false;
-    }
-    return true;
-}
-
 void TcpTransport::shutDown()
 {
     markClosed();
     m_socket->disconnect(this);
     m_socket->abort();
-}
-
-void TcpTransport::readAvailable()
-{
-    const QByteArray bytes = m_socket->readAll();
-    if (!bytes.isEmpty())
-        emit bytesArrived(bytes);
 }
 
 void TcpTransport::handleConnected()
@@ -70,13 +49,15 @@ void TcpTransport::handleError(QAbstractSocket::SocketError error)
         if (m_failed)
             return;
         m_failed = true;
+        m_failureReason = m_socket->errorString();
         emit connectFailed(error == QAbstractSocket::ConnectionRefusedError);
         return;
     }
     // A peer that closes mid-frame has delivered its last bytes through readyRead already; take
     // whatever is still buffered before the link ends.
     readAvailable();
-    reportLost();
+    reportLost(error == QAbstractSocket::RemoteHostClosedError ? QStringLiteral("the device closed the connection")
+                                                                : m_socket->errorString());
 }
 
 void TcpTransport::handleDisconnected()
@@ -84,5 +65,5 @@ void TcpTransport::handleDisconnected()
     if (!m_connected)
         return;
     readAvailable();
-    reportLost();
+    reportLost(QStringLiteral("the device closed the connection"));
 }

@@ -18,15 +18,16 @@ public:
     // Starts connecting; the outcome arrives as connected() or connectFailed().
     void connectTo(quint32 ipv4, quint16 port);
 
-    bool send(QByteArrayView bytes) override;
     void shutDown() override;
+    // Why connecting failed, in the system's words ("Connection refused").
+    QString failureReason() const { return m_failureReason; }
 
 signals:
     void connected();
     void connectFailed(bool refused);
 
 private:
-    void readAvailable();
+    bool isReady() const override { return m_connected; }
     void handleConnected();
     void handleError(QAbstractSocket::SocketError error);
     void handleDisconnected();
@@ -34,4 +35,5 @@ private:
     QTcpSocket *m_socket = nullptr;
     bool m_connected = false;
     bool m_failed = false;
+    QString m_failureReason;
 };

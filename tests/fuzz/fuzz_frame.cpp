@@ -52,7 +52,7 @@ QList<Item> referenceDecode(QByteArrayView s, bool &pending)
             }
             const int length = (byteAt(i + 1) << 8) | byteAt(i + 2);
             if (length == 0) {
-                items.append({Kind::BadFrame, {}});
+                items.append({Kind::BadFrame, s.sliced(i, 3).toByteArray()});
                 i += 3;
                 continue;
             }
@@ -66,7 +66,7 @@ QList<Item> referenceDecode(QByteArrayView s, bool &pending)
                 bcc ^= quint8(c);
             bcc ^= quint8(Wire::ETX);
             const bool sound = s[i + 3 + length] == Wire::ETX && byteAt(i + 4 + length) == bcc;
-            items.append(sound ? Item{Kind::Frame, body.toByteArray()} : Item{Kind::BadFrame, {}});
+            items.append(sound ? Item{Kind::Frame, body.toByteArray()} : Item{Kind::BadFrame, s.sliced(i, 5 + length).toByteArray()});
             i += 5 + length;
         }
     }

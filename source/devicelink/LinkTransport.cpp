@@ -1,0 +1,28 @@
+#include "LinkTransport.h"
+
+#include <QIODevice>
+
+bool LinkTransport::send(QByteArrayView bytes)
+{
+    if (m_lost || !m_device || !isReady())
+        return false;
+    if (m_device->bytesToWrite() + bytes.size() > kMaxPendingOutput) {
+        reportLost(QStringLiteral("the device does not read what is sent (%1 bytes wait to go out)")
+                       .arg(m_device->bytesToWrite()));
+        return false;
+    }
+    if (m_device->write(bytes.data(), bytes.size()) != bytes.size()) {
+        reportLost(m_device->errorString());
+        return false;
+    }
+    return true;
+}
+
+void LinkTransport::readAvailable()
+{
+    if (!m_device)
+        return;
+    const QByteArray bytes = m_device->readAll();
+    if (!bytes.isEmpty())
+        emit bytesArrived(bytes);
+}
