@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CardControl.h"
+#include "LinkDiagnostics.h"
 
 #include <QString>
 #include <stdexcept>
@@ -45,6 +46,14 @@ public:
         return variantToInt32(m_control.SendCommand(code, parameter, timeoutMs, dsrCheck));
     }
     qint32 AbortCommand() { return variantToInt32(m_control.AbortCommand()); }
+
+    // Why the last OpenLink failed, where the control can tell (no dispatch call: empty when the
+    // control does not keep that).
+    QString lastOpenFailure() const
+    {
+        const auto *diagnostics = dynamic_cast<const LinkDiagnostics *>(&m_control);
+        return diagnostics ? diagnostics->lastOpenFailure() : QString();
+    }
 
 private:
     CardControl &m_control;

@@ -1,12 +1,20 @@
 #include "Plenko.h"
 
+#include "DeviceText.h"
+#include "LinkEndpoints.h"
+#include "LinkJournal.h"
+#include "LinkMeaning.h"
 #include "LinkTransport.h"
 #include "ModemLines.h"
+#include "PortAccess.h"
 #include "SerialTransport.h"
 #include "TcpTransport.h"
 
 #include <QEventLoop>
+#include <QHostAddress>
 #include <QPointer>
+
+Q_LOGGING_CATEGORY(lcLink, "brindle.link", QtWarningMsg)
 
 Plenko::Plenko(QObject *parent) : QObject(parent)
 {
@@ -61,14 +69,6 @@ QVariant Plenko::ResponseData()
     return m_responseData;
 }
 
-QString Plenko::serialPathFor(qint32 port)
-{
-    const QString configured = qEnvironmentVariable(qPrintable(QStringLiteral("PLENKO_COM%1").arg(port)));
-    if (!configured.isEmpty())
-        return configured;
-    return QStringLiteral("/dev/ttyS%1").arg(qint64(port) - 1);
-}
-
 qint32 Plenko::baudRateFor(qint32 speedCode)
 {
     switch (speedCode) {
@@ -82,44 +82,75 @@ qint32 Plenko::baudRateFor(qint32 speedCode)
     }
 }
 
-quint16 Plenko::tcpPort()
+void Plenko::setJournal(LinkJournal *journal)
 {
-    bool ok = false;
-    const int port = qEnvironmentVariableIntValue("PLENKO_TCP_PORT", &ok);
-    return ok && port > 0 && port <= 65535 ? quint16(port) : kDefaultTcpPort;
+    m_journal = journal;
+    // The journal records the bytes the reader skips; nobody else needs them.
+    m_reader.setReportStray(journal != nullptr);
 }
 
 QVariant Plenko::OpenLink(qint32 &portOrAddress, qint32 &speedCode, qint32 arg3, qint32 arg4)
 {
     if (m_link != Link::None)
         return AlreadyOpen;
+    m_openFailure.clear();
     if (arg3 == 1 && arg4 == 1)
         return openSerial(portOrAddress, speedCode);
     if (speedCode == -1 && arg3 == -1 && arg4 == -1)
         return openNetwork(quint32(portOrAddress));
+    openFailed(ArgumentsNotUnderstood,
+               QStringLiteral("OpenLink(%1, %2, %3, %4)").arg(portOrAddress).arg(speedCode).arg(arg3).arg(arg4),
+               LinkMeaning::openResult(ArgumentsNotUnderstood));
     return ArgumentsNotUnderstood;
+}
+
+void Plenko::openFailed(qint32 result, const QString &what, const QString &reason, const QString &hint)
+{
+    m_openFailure = reason;
+    const QString text = QStringLiteral("%1 does not open: %2 (OpenLink result %3: %4)%5")
+                             .arg(what, reason, QString::number(result), LinkMeaning::openResult(result),
+                                  hint.isEmpty() ? QString() : QStringLiteral("; ") + hint);
+    qCWarning(lcLink).noquote() << text;
+    if (m_journal) {
+        m_journal->setLink(QStringLiteral("-"));
+        m_journal->event("open-failed", text);
+    }
 }
 
 qint32 Plenko::openSerial(qint32 port, qint32 speedCode)
 {
-    if (port < 1)
-        return NoSuchPort;
+    const QString path = LinkEndpoints::serialPathFor(port);
     const qint32 baudRate = baudRateFor(speedCode);
-    if (baudRate == 0)
-        return ArgumentsNotUnderstood;
-    auto *serial = new SerialTransport(this);
-    switch (serial->open(serialPathFor(port), baudRate)) {
-    case SerialTransport::OpenResult::Opened:
-        break;
-    case SerialTransport::OpenResult::NoSuchPort:
-        delete serial;
+    const QString what = QStringLiteral("COM%1 (%2, %3 bit/s)").arg(QString::number(port), path, QString::number(baudRate));
+    if (port < 1) {
+        openFailed(NoSuchPort, QStringLiteral("COM%1").arg(port), QStringLiteral("there is no COM%1").arg(port));
         return NoSuchPort;
-    case SerialTransport::OpenResult::CannotOpen:
+    }
+    if (baudRate == 0) {
+        openFailed(ArgumentsNotUnderstood, QStringLiteral("COM%1 (%2)").arg(QString::number(port), path),
+                   QStringLiteral("speed code %1 names no speed").arg(speedCode));
+        return ArgumentsNotUnderstood;
+    }
+    auto *serial = new SerialTransport(this);
+    const SerialTransport::OpenResult opened = serial->open(path, baudRate);
+    const QString reason = serial->openError();
+    if (opened != SerialTransport::OpenResult::Opened) {
         delete serial;
+        if (opened == SerialTransport::OpenResult::NoSuchPort) {
+            openFailed(NoSuchPort, what, reason, LinkEndpoints::missingPortHint(port));
+            return NoSuchPort;
+        }
+        openFailed(CannotOpen, what, reason, joinGroupHint(checkPortAccess(path)));
         return CannotOpen;
     }
     attach(serial);
     m_link = Link::Open;
+    m_linkDescription = what;
+    qCInfo(lcLink).noquote() << what << "opened";
+    if (m_journal) {
+        m_journal->setLink(QStringLiteral("com%1").arg(port));
+        m_journal->event("open", what);
+    }
     return Opened;
 }
 
@@ -161,7 +192,9 @@ qint32 Plenko::openNetwork(quint32 address)
     limit.setTimerType(Qt::PreciseTimer);
     connect(&limit, &QTimer::timeout, &loop, [decide] { decide(Outcome::TimedOut); });
     limit.start(kConnectTimeoutMs);
-    tcp->connectTo(address, tcpPort());
+    const quint16 port = LinkEndpoints::tcpPort();
+    const QString what = QStringLiteral("%1 port %2").arg(QHostAddress(address).toString()).arg(port);
+    tcp->connectTo(address, port);
 
     QPointer<Plenko> self(this);
     if (wait.outcome == Outcome::Pending)
@@ -175,22 +208,40 @@ qint32 Plenko::openNetwork(quint32 address)
     case Outcome::Connected:
         // A handler that ran in the loop's last turn may have waited in turn while the peer hung
         // up; the link's loss has then been handled already and nothing is left to open.
-        if (m_linkGeneration != generation || m_link != Link::Connecting)
+        if (m_linkGeneration != generation || m_link != Link::Connecting) {
+            openFailed(ConnectionFailed, what, QStringLiteral("the connection dropped as soon as it was made"));
             return ConnectionFailed;
+        }
         m_link = Link::Open;
+        m_linkDescription = what;
+        qCInfo(lcLink).noquote() << what << "connected";
+        if (m_journal) {
+            m_journal->setLink(QStringLiteral("tcp"));
+            m_journal->event("open", what);
+        }
         return Opened;
     case Outcome::Interrupted:
         // CloseLink ran during the wait and has torn this attempt down already.
+        m_openFailure = LinkMeaning::openResult(ConnectInterrupted);
         return ConnectInterrupted;
     case Outcome::Pending: // the application quit every event loop
         detach();
+        m_openFailure = LinkMeaning::openResult(ConnectInterrupted);
         return ConnectInterrupted;
     case Outcome::Refused:
-    case Outcome::Failed:
+    case Outcome::Failed: {
+        QString reason = tcp->failureReason();
+        if (!reason.isEmpty())
+            reason[0] = reason[0].toLower();
         detach();
+        openFailed(ConnectionFailed, what, reason,
+                   QStringLiteral("check that the device is on and the address and port are right"));
         return ConnectionFailed;
+    }
     case Outcome::TimedOut:
         detach();
+        openFailed(ConnectTimedOut, what, QStringLiteral("no answer within %1 seconds").arg(kConnectTimeoutMs / 1000),
+                   QStringLiteral("check that the device is on and the address is right"));
         return ConnectTimedOut;
     }
     return ConnectionFailed;
@@ -236,6 +287,11 @@ QVariant Plenko::CloseLink()
     if (m_command)
         endCommand(LinkError::Aborted);
     interruptConnectWait();
+    if (m_link == Link::Open || m_link == Link::Started) {
+        qCInfo(lcLink).noquote() << m_linkDescription << "closed";
+        if (m_journal)
+            m_journal->event("close", m_linkDescription);
+    }
     detach();
     return 0;
 }
@@ -275,6 +331,14 @@ QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeou
     m_responseData.clear();
     m_command.emplace();
     ++m_commandGeneration;
+    m_commandCode = code;
+    m_commandClock.start();
+    if (m_journal) {
+        m_journal->event("command", QStringLiteral("code %1, time-out %2 ms, DSR check %3, parameter %4")
+                                        .arg(uint(quint8(code)), 2, 16, QLatin1Char('0'))
+                                        .arg(timeoutMs)
+                                        .arg(dsrCheck ? QStringLiteral("on") : QStringLiteral("off"), QString::fromLatin1(LinkJournal::hexAndText(parameter))));
+    }
 
     if (dsrCheck) {
         ModemLines *lines = m_transport->modemLines(); // nullptr over TCP: the flag does not apply
@@ -283,9 +347,19 @@ QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeou
         if (lines) {
             const std::optional<bool> dsr = lines->dsrActive();
             if (dsr.has_value() && !*dsr) {
+                // Said once until DSR comes back, not once per command that finds it off.
+                if (!m_dsrReportedInactive)
+                    qCWarning(lcLink).noquote() << m_linkDescription
+                                                << "DSR is not active: the device is off or not connected; "
+                                                   "commands with the DSR check fail until it comes back";
+                m_dsrReportedInactive = true;
                 // Nothing goes out; the end still comes from the event loop, like any other.
                 endCommandLater(LinkError::DsrInactive);
                 return Accepted;
+            }
+            if (dsr.value_or(true) && m_dsrReportedInactive) {
+                m_dsrReportedInactive = false;
+                qCInfo(lcLink).noquote() << m_linkDescription << "DSR is active again";
             }
         }
     }
@@ -321,13 +395,27 @@ void Plenko::sendFrame()
 {
     m_command->phase = Phase::AwaitAck;
     ++m_command->sends;
+    if (m_journal) {
+        if (m_command->sends > 1)
+            m_journal->event("resend", QStringLiteral("send %1 of %2 after NAK").arg(m_command->sends).arg(kMaxSends));
+        m_journal->bytes(LinkJournal::Direction::Out, "command", m_command->frame);
+    }
     m_transport->send(m_command->frame);
 }
 
 void Plenko::sendByte(char byte)
 {
-    if (m_transport)
-        m_transport->send(QByteArrayView(&byte, 1));
+    if (!m_transport)
+        return;
+    const QByteArrayView bytes(&byte, 1);
+    journalBytes(false, byte == Wire::ACK ? "ACK" : "NAK", bytes);
+    m_transport->send(bytes);
+}
+
+void Plenko::journalBytes(bool incoming, const char *kind, QByteArrayView bytes)
+{
+    if (m_journal)
+        m_journal->bytes(incoming ? LinkJournal::Direction::In : LinkJournal::Direction::Out, kind, bytes);
 }
 
 void Plenko::handleBytes(const QByteArray &bytes)
@@ -342,10 +430,12 @@ void Plenko::handleItem(const FrameReader::Item &item)
     const Phase phase = m_command ? m_command->phase : Phase::Ending;
     switch (item.kind) {
     case FrameReader::Kind::Ack:
+        journalBytes(true, "ACK", QByteArrayView("\x06", 1));
         if (phase == Phase::AwaitAck)
             m_command->phase = Phase::AwaitResponse;
         break;
     case FrameReader::Kind::Nak:
+        journalBytes(true, "NAK", QByteArrayView("\x15", 1));
         if (phase != Phase::AwaitAck)
             break;
         if (m_command->sends >= kMaxSends)
@@ -354,6 +444,8 @@ void Plenko::handleItem(const FrameReader::Item &item)
             sendFrame();
         break;
     case FrameReader::Kind::Frame:
+        if (m_journal)
+            journalBytes(true, phase == Phase::AwaitResponse ? "response" : "late-frame", encodeFrame(item.body));
         // Every sound frame is acknowledged. Only one that follows this command's ACK answers it:
         // the device writes in order, so an earlier, abandoned command's response comes before.
         sendByte(Wire::ACK);
@@ -361,6 +453,7 @@ void Plenko::handleItem(const FrameReader::Item &item)
             endCommand(LinkError::None, quint8(item.body.at(0)), item.body.mid(1));
         break;
     case FrameReader::Kind::BadFrame:
+        journalBytes(true, "bad-frame", item.body);
         // Ask again only for a frame this command waits for. A NAK for a stale frame could reach
         // the device after it has started on the next command and be taken for that one's.
         if (phase != Phase::AwaitResponse)
@@ -369,6 +462,9 @@ void Plenko::handleItem(const FrameReader::Item &item)
         if (++m_command->badResponses >= kMaxBadResponses)
             endCommand(LinkError::BadResponse);
         break;
+    case FrameReader::Kind::Stray:
+        journalBytes(true, "stray", item.body);
+        break;
     }
 }
 
@@ -376,6 +472,11 @@ void Plenko::handleLinkLost(quint64 linkGeneration)
 {
     if (linkGeneration != m_linkGeneration)
         return;
+    const QString reason = m_transport ? m_transport->lostReason() : QString();
+    const QString text = QStringLiteral("%1 lost: %2").arg(m_linkDescription, reason);
+    qCWarning(lcLink).noquote() << text;
+    if (m_journal)
+        m_journal->event("lost", text);
     if (m_command)
         endCommand(LinkError::LinkLost);
     detach();
@@ -407,6 +508,29 @@ void Plenko::endCommand(qint32 errorCode, qint32 responseCode, const QByteArray 
     m_errorCode = errorCode;
     m_responseCode = responseCode;
     m_responseData = data;
+    if (m_journal)
+        journalEnd();
+}
+
+void Plenko::journalEnd()
+{
+    QString text = QStringLiteral("code %1, error %2 (%3)")
+                       .arg(uint(quint8(m_commandCode)), 2, 16, QLatin1Char('0'))
+                       .arg(m_errorCode)
+                       .arg(LinkMeaning::errorCode(m_errorCode));
+    if (m_errorCode == LinkError::None)
+        text += QStringLiteral(", status %1 (%2)")
+                    .arg(m_responseCode, 2, 16, QLatin1Char('0'))
+                    .arg(LinkMeaning::responseStatus(m_responseCode));
+    text += QStringLiteral(", result %1, %2 ms")
+                .arg(LinkMeaning::resultCode(m_errorCode, m_responseCode))
+                .arg(m_commandClock.elapsed());
+    if (m_errorCode == LinkError::None) {
+        text += QStringLiteral(", data ") + QString::fromLatin1(LinkJournal::hexAndText(m_responseData));
+        if (!m_responseData.isEmpty())
+            text += QStringLiteral(", text ") + LinkJournal::quoted(decodeDeviceText(m_responseData));
+    }
+    m_journal->event("end", text);
 }
 
 void Plenko::endCommandLater(qint32 errorCode)

@@ -2,13 +2,16 @@
 
 #include "CardControl.h"
 #include "Frame.h"
+#include "LinkDiagnostics.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 #include <optional>
 
+class LinkJournal;
 class LinkTransport;
 class ModemLines;
 class QEventLoop;
@@ -28,7 +31,11 @@ class QEventLoop;
 // (AbortCommand, StopLink, CloseLink) or inside event processing (line data, the time-out timer,
 // a queued call), never behind the caller's back; so a wait that blocks for the next event
 // always wakes up when the command ends.
-class Plenko : public QObject, public CardControl
+//
+// Besides the card-control operations the control reports on its link: failures on standard error
+// (category brindle.link), the reason of the last failed OpenLink (LinkDiagnostics), and, when a
+// journal is set, every event and frame of the link into that journal.
+class Plenko : public QObject, public CardControl, public LinkDiagnostics
 {
     Q_OBJECT
 public:
@@ -58,7 +65,6 @@ public:
     enum StartResult : qint32 { Started = 0, NothingOpen = 1 };
 
     static constexpr qint32 kVersion = 3;
-    static constexpr quint16 kDefaultTcpPort = 10001;
     static constexpr int kConnectTimeoutMs = 3000;
     static constexpr int kMaxSends = 3;
     static constexpr int kMaxBadResponses = 3;
@@ -87,16 +93,18 @@ public:
     QVariant SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeoutMs, bool &dsrCheck) override;
     QVariant AbortCommand() override;
 
+    QString lastOpenFailure() const override { return m_openFailure; }
+
+    // Records the link into journal from now on (nullptr: no record). Not owned: the journal must
+    // stay alive while it is set.
+    void setJournal(LinkJournal *journal);
+
     // Replaces the serial port's own modem-line reading (nullptr restores it). Not owned: the
     // object must stay alive while it is set.
     void setModemLinesForTesting(ModemLines *lines) { m_modemLinesOverride = lines; }
 
-    // COMn's device path: PLENKO_COM<n> when set, otherwise /dev/ttyS<n-1>.
-    static QString serialPathFor(qint32 port);
     // Line speed in bit/s for a speed code (0, before any choice, runs at 9600); 0 when unknown.
     static qint32 baudRateFor(qint32 speedCode);
-    // PLENKO_TCP_PORT when it names a port, otherwise kDefaultTcpPort.
-    static quint16 tcpPort();
 
 private:
     enum class Link { None, Connecting, Open, Started };
@@ -133,6 +141,9 @@ private:
     void sendFrame();
     void sendByte(char byte);
     void forgetCutFrame();
+    void openFailed(qint32 result, const QString &what, const QString &reason, const QString &hint = {});
+    void journalBytes(bool incoming, const char *kind, QByteArrayView bytes);
+    void journalEnd();
 
     Link m_link = Link::None;
     LinkTransport *m_transport = nullptr;
@@ -146,6 +157,14 @@ private:
     bool m_cutFrameTailPending = false;
     std::optional<Command> m_command;
     QTimer m_timeout;
+
+    // What the diagnostics and the journal say about the link.
+    LinkJournal *m_journal = nullptr;
+    QString m_linkDescription;  // "COM1 (/dev/ttyUSB0, 9600 bit/s)", "127.0.0.1 port 10001"
+    QString m_openFailure;
+    bool m_dsrReportedInactive = false;
+    qint32 m_commandCode = 0;
+    QElapsedTimer m_commandClock;
 
     qint32 m_errorCode = LinkError::None;
     qint32 m_responseCode = 0;

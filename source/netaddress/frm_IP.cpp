@@ -1,6 +1,8 @@
 #include "frm_IP.h"
 
 #include "IpEntryCheck.h"
+#include "LinkEndpoints.h"
+#include "LinkMeaning.h"
 #include "ui_frm_IP.h"
 
 #include <QApplication>
@@ -143,8 +145,16 @@ void frm_IP::cmd_IPSet_Click()
         // The operator learns why nothing happened and can correct the address; the link stays
         // closed until a later Set or menu choice opens it. A dialog that was closed meanwhile
         // has nothing to correct: a later Set has taken over, or the operator gave up.
-        if (stillOpen)
-            showMessage(QStringLiteral("Could not connect to %1 (OpenLink result %2).").arg(address).arg(result));
+        if (stillOpen) {
+            QString reason = calls.lastOpenFailure();
+            if (reason.isEmpty())
+                reason = LinkMeaning::openResult(result);
+            showMessage(QStringLiteral("Could not connect to %1 port %2: %3 (OpenLink result %4).")
+                            .arg(address)
+                            .arg(LinkEndpoints::tcpPort())
+                            .arg(reason)
+                            .arg(result));
+        }
         return;
     }
     // A link that opened is started even when the dialog was closed meanwhile: the old link is

@@ -1,3 +1,4 @@
+#include "LinkEndpoints.h"
 #include "ModemLines.h"
 #include "Plenko.h"
 #include "ScriptedPeer.h"
@@ -801,25 +802,33 @@ void TestPlenko::comPortPaths_data()
 {
     QTest::addColumn<qint32>("port");
     QTest::addColumn<QByteArray>("configured");
+    QTest::addColumn<QString>("commandLine"); // what --com named for the port
     QTest::addColumn<QString>("path");
-    QTest::newRow("COM1") << 1 << QByteArray() << "/dev/ttyS0";
-    QTest::newRow("COM9") << 9 << QByteArray() << "/dev/ttyS8";
-    QTest::newRow("COM2 named elsewhere") << 2 << QByteArray("/dev/ttyUSB0") << "/dev/ttyUSB0";
-    QTest::newRow("COM3 set but empty") << 3 << QByteArray("") << "/dev/ttyS2";
+    QTest::newRow("COM1") << 1 << QByteArray() << QString() << "/dev/ttyS0";
+    QTest::newRow("COM9") << 9 << QByteArray() << QString() << "/dev/ttyS8";
+    QTest::newRow("COM2 named elsewhere") << 2 << QByteArray("/dev/ttyUSB0") << QString() << "/dev/ttyUSB0";
+    QTest::newRow("COM3 set but empty") << 3 << QByteArray("") << QString() << "/dev/ttyS2";
+    QTest::newRow("command line over environment")
+        << 4 << QByteArray("/dev/ttyUSB0") << "/dev/serial/by-id/usb-x" << "/dev/serial/by-id/usb-x";
+    QTest::newRow("command line alone") << 5 << QByteArray() << "/dev/ttyACM0" << "/dev/ttyACM0";
+    QTest::newRow("COM10 is no command-line port") << 10 << QByteArray() << "/dev/ttyUSB9" << "/dev/ttyS9";
 }
 
 void TestPlenko::comPortPaths()
 {
     QFETCH(qint32, port);
     QFETCH(QByteArray, configured);
+    QFETCH(QString, commandLine);
     QFETCH(QString, path);
     const QByteArray variable = "PLENKO_COM" + QByteArray::number(port);
     if (configured.isNull())
         qunsetenv(variable.constData());
     else
         qputenv(variable.constData(), configured);
-    QCOMPARE(Plenko::serialPathFor(port), path);
+    LinkEndpoints::setComPath(port, commandLine);
+    QCOMPARE(LinkEndpoints::serialPathFor(port), path);
     qunsetenv(variable.constData());
+    LinkEndpoints::reset();
 }
 
 void TestPlenko::speedCodesReachTheLine_data()

@@ -399,9 +399,14 @@ void TestAddressDialog::setWhenTheLinkDoesNotOpen_data()
 {
     QTest::addColumn<QVariant>("result");
     QTest::addColumn<QString>("message");
-    QTest::newRow("refused") << QVariant(3) << "Could not connect to 192.168.0.10 (OpenLink result 3).";
-    QTest::newRow("negative") << QVariant(-1) << "Could not connect to 192.168.0.10 (OpenLink result -1).";
-    QTest::newRow("fraction converted first") << QVariant(4.5) << "Could not connect to 192.168.0.10 (OpenLink result 4).";
+    // A control that keeps no reason of its own: the meaning of the number stands in for it.
+    QTest::newRow("refused") << QVariant(3)
+                             << "Could not connect to 192.168.0.10 port 10001: the connection was refused, the address "
+                                "cannot be reached, or the connection dropped at once (OpenLink result 3).";
+    QTest::newRow("negative") << QVariant(-1)
+                              << "Could not connect to 192.168.0.10 port 10001: unknown OpenLink result (OpenLink result -1).";
+    QTest::newRow("fraction converted first")
+        << QVariant(4.5) << "Could not connect to 192.168.0.10 port 10001: no connection within 3 seconds (OpenLink result 4).";
 }
 
 void TestAddressDialog::setWhenTheLinkDoesNotOpen()

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// Where the serial ports COM1-COM9 and the device's TCP port are, for every control in the
+// program. A program's command line names them (--com, --tcp-port) and takes precedence over the
+// environment (PLENKO_COMn, PLENKO_TCP_PORT), which takes precedence over the defaults
+// (/dev/ttyS<n-1>, port 10001).
+namespace LinkEndpoints {
+
+constexpr int kFirstCom = 1;
+constexpr int kLastCom = 9;
+constexpr quint16 kDefaultTcpPort = 10001;
+
+// Where COMn's path comes from, for listings that tell the operator why a port points where it does.
+enum class Source { Default, Environment, CommandLine };
+
+struct ComPath
+{
+    QString path;
+    Source source = Source::Default;
+};
+
+// COMn's device path. A port outside 1-9 still has a path (/dev/ttyS<n-1>), so that a failure
+// to open it names what was tried.
+ComPath comPath(qint32 port);
+QString serialPathFor(qint32 port);
+
+// Sets COMn's path for the rest of the run (an empty path forgets it); n outside 1-9 is ignored.
+void setComPath(int port, const QString &path);
+
+// The TCP port: the one set, else PLENKO_TCP_PORT when it names a port, else 10001.
+quint16 tcpPort();
+// 0 forgets the setting.
+void setTcpPort(quint16 port);
+
+// What to do when COMn's device is missing, in the words of the program the operator runs (the
+// console names --list-ports and --com; another program its own options). %1 is the port number.
+QString missingPortHint(qint32 port);
+void setMissingPortHint(const QString &hintTemplate);
+
+// Forgets every setting (for tests).
+void reset();
+
+} // namespace LinkEndpoints

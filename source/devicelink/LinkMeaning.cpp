@@ -1,0 +1,96 @@
+#include "LinkMeaning.h"
+
+#include "CardControl.h"
+#include "Plenko.h"
+#include "Protocol.h"
+
+#include <array>
+
+namespace LinkMeaning {
+
+namespace {
+
+enum class Kind { OpenResult, SendResult, ErrorCode, Status };
+
+struct Entry
+{
+    Kind kind;
+    qint32 value;
+    const char *meaning;
+};
+
+constexpr std::array kTable{
+    Entry{Kind::OpenResult, Plenko::Opened, "opened"},
+    Entry{Kind::OpenResult, Plenko::NoSuchPort, "no such port: no device at its path"},
+    Entry{Kind::OpenResult, Plenko::CannotOpen,
+          "the device exists but does not open (busy, no permission, or not a serial device)"},
+    Entry{Kind::OpenResult, Plenko::ConnectionFailed,
+          "the connection was refused, the address cannot be reached, or the connection dropped at once"},
+    Entry{Kind::OpenResult, Plenko::ConnectTimedOut, "no connection within 3 seconds"},
+    Entry{Kind::OpenResult, Plenko::AlreadyOpen, "a link is already open or being connected"},
+    Entry{Kind::OpenResult, Plenko::ArgumentsNotUnderstood, "arguments not understood"},
+    Entry{Kind::OpenResult, Plenko::ConnectInterrupted, "the wait for the connection was interrupted"},
+
+    Entry{Kind::SendResult, Plenko::Accepted, "accepted"},
+    Entry{Kind::SendResult, Plenko::LinkNotStarted, "refused: the link is not open and started"},
+    Entry{Kind::SendResult, Plenko::CommandRunning, "refused: another command is running"},
+    Entry{Kind::SendResult, Plenko::CodeOutOfRange, "refused: the command code is outside 00-FF"},
+    Entry{Kind::SendResult, Plenko::ParameterTooLong, "refused: the parameter is longer than 65,534 bytes"},
+
+    Entry{Kind::ErrorCode, LinkError::None, "a response was received"},
+    Entry{Kind::ErrorCode, LinkError::DsrInactive,
+          "DSR is not active (the device is off or not connected); nothing was sent"},
+    Entry{Kind::ErrorCode, LinkError::LinkLost, "the link was lost"},
+    Entry{Kind::ErrorCode, LinkError::Refused, "the device refused the command three times (NAK)"},
+    Entry{Kind::ErrorCode, LinkError::BadResponse, "three damaged response frames"},
+    Entry{Kind::ErrorCode, LinkError::Aborted, "abandoned (aborted, or the link was stopped or closed)"},
+    Entry{Kind::ErrorCode, LinkError::TimedOut, "time-out: no complete response in time"},
+
+    Entry{Kind::Status, DeviceStatus::Normal, "normal completion"},
+    Entry{Kind::Status, DeviceStatus::NoCard, "no card in the slot"},
+    Entry{Kind::Status, DeviceStatus::ParameterError, "parameter error"},
+    Entry{Kind::Status, DeviceStatus::UnknownCommand, "unknown command"},
+    Entry{Kind::Status, DeviceStatus::ReadError, "read error: nothing on the stripe"},
+    Entry{Kind::Status, DeviceStatus::BufferEmpty, "buffer empty"},
+    Entry{Kind::Status, DeviceStatus::BufferFull, "buffer full"},
+};
+
+QString lookUp(Kind kind, qint32 value, const char *unknown)
+{
+    for (const Entry &entry : kTable) {
+        if (entry.kind == kind && entry.value == value)
+            return QString::fromLatin1(entry.meaning);
+    }
+    return QString::fromLatin1(unknown);
+}
+
+} // namespace
+
+QString openResult(qint32 result)
+{
+    return lookUp(Kind::OpenResult, result, "unknown OpenLink result");
+}
+
+QString sendResult(qint32 result)
+{
+    return lookUp(Kind::SendResult, result, "refused for an unknown reason");
+}
+
+QString errorCode(qint32 errorCode)
+{
+    return lookUp(Kind::ErrorCode, errorCode, "unknown error");
+}
+
+QString responseStatus(qint32 status)
+{
+    return lookUp(Kind::Status, status, "a status this console does not know");
+}
+
+qint32 resultCode(qint32 errorCode, qint32 responseCode)
+{
+    if (errorCode == LinkError::None)
+        return responseCode == DeviceStatus::Normal ? 0 : -1;
+    return errorCode == LinkError::TimedOut ? 1 : -1;
+}
+
+} // namespace LinkMeaning

@@ -1,0 +1,136 @@
+#include "ConsoleOptions.h"
+#include "LinkEndpoints.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+
+// The console's command line: what it accepts, what it refuses, and that the program answers
+// --help, --version, --list-ports and a usage error without a display and without a window.
+
+using Action = ConsoleOptions::Action;
+Q_DECLARE_METATYPE(ConsoleOptions::Action)
+
+class TestConsoleOptions : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parse_data();
+    void parse();
+    void program_data();
+    void program();
+};
+
+void TestConsoleOptions::parse_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<QString>("comPaths"); // "1=/a;3=/b"
+    QTest::addColumn<int>("tcpPort");
+    QTest::addColumn<QString>("journal");
+    QTest::addColumn<QString>("textHas"); // usage error or help fragment
+
+    QTest::newRow("plain start") << QStringList{} << Action::Run << "" << 0 << "" << "";
+    QTest::newRow("one com") << QStringList{"--com", "1=/dev/ttyUSB0"} << Action::Run << "1=/dev/ttyUSB0" << 0 << "" << "";
+    QTest::newRow("com with = form") << QStringList{"--com=2=/dev/x=y"} << Action::Run << "2=/dev/x=y" << 0 << "" << "";
+    QTest::newRow("two coms, the later wins for its port")
+        << QStringList{"--com", "1=/a", "--com", "9=/b", "--com", "1=/c"} << Action::Run << "1=/c;9=/b" << 0 << "" << "";
+    QTest::newRow("tcp port and journal") << QStringList{"--tcp-port", "2001", "--journal", "-"} << Action::Run << ""
+                                          << 2001 << "-" << "";
+    QTest::newRow("Qt options pass") << QStringList{"-platform", "offscreen", "-style=fusion", "-reverse"}
+                                     << Action::Run << "" << 0 << "" << "";
+    QTest::newRow("list ports with a mapping") << QStringList{"--list-ports", "--com", "3=/dev/pts/4"}
+                                               << Action::ListPorts << "3=/dev/pts/4" << 0 << "" << "";
+    QTest::newRow("help") << QStringList{"--help"} << Action::Help << "" << 0 << "" << "--com <N=PATH>";
+    QTest::newRow("help short") << QStringList{"-h"} << Action::Help << "" << 0 << "" << "PLENKO_COM1";
+    QTest::newRow("version") << QStringList{"--version"} << Action::Version << "" << 0 << "" << "brindle 2.50\nQt ";
+
+    QTest::newRow("com 10") << QStringList{"--com", "10=x"} << Action::UsageError << "" << 0 << "" << "N from 1 to 9";
+    QTest::newRow("com 0") << QStringList{"--com", "0=/dev/ttyS0"} << Action::UsageError << "" << 0 << "" << "'0=/dev/ttyS0'";
+    QTest::newRow("com without path") << QStringList{"--com", "1"} << Action::UsageError << "" << 0 << "" << "got '1'";
+    QTest::newRow("com with empty path") << QStringList{"--com", "1="} << Action::UsageError << "" << 0 << "" << "N=PATH";
+    QTest::newRow("com without value") << QStringList{"--com"} << Action::UsageError << "" << 0 << "" << "com";
+    QTest::newRow("tcp port 0") << QStringList{"--tcp-port", "0"} << Action::UsageError << "" << 0 << "" << "1 to 65535";
+    QTest::newRow("tcp port too big") << QStringList{"--tcp-port", "65536"} << Action::UsageError << "" << 0 << ""
+                                      << "1 to 65535";
+    QTest::newRow("tcp port not a number") << QStringList{"--tcp-port", "ten"} << Action::UsageError << "" << 0 << ""
+                                           << "'ten'";
+    QTest::newRow("empty journal") << QStringList{"--journal", ""} << Action::UsageError << "" << 0 << "" << "--journal";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << Action::UsageError << "" << 0 << ""
+                                    << "frobnicate";
+    QTest::newRow("stray argument") << QStringList{"COM1"} << Action::UsageError << "" << 0 << "" << "'COM1'";
+}
+
+void TestConsoleOptions::parse()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Action, action);
+    QFETCH(QString, comPaths);
+    QFETCH(int, tcpPort);
+    QFETCH(QString, journal);
+    QFETCH(QString, textHas);
+
+    const ConsoleOptions options = parseConsoleOptions(QStringList{"brindle"} + arguments);
+    QCOMPARE(options.action, action);
+    QVERIFY2(options.text.contains(textHas), qPrintable(options.text));
+    if (action == Action::UsageError) {
+        QVERIFY(options.text.startsWith("brindle: "));
+        QVERIFY(options.text.contains("Try 'brindle --help'"));
+        return;
+    }
+    QStringList paths;
+    for (auto it = options.comPaths.cbegin(); it != options.comPaths.cend(); ++it)
+        paths << QStringLiteral("%1=%2").arg(it.key()).arg(it.value());
+    QCOMPARE(paths.join(';'), comPaths);
+    QCOMPARE(int(options.tcpPort), tcpPort);
+    QCOMPARE(options.journalPath, journal);
+
+    applyConsoleOptions(options);
+    for (auto it = options.comPaths.cbegin(); it != options.comPaths.cend(); ++it)
+        QCOMPARE(LinkEndpoints::serialPathFor(it.key()), it.value());
+    if (tcpPort != 0)
+        QCOMPARE(int(LinkEndpoints::tcpPort()), tcpPort);
+    LinkEndpoints::reset();
+}
+
+void TestConsoleOptions::program_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("outHas");
+    QTest::addColumn<QString>("errHas");
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: brindle" << "";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "brindle 2.50" << "";
+    QTest::newRow("list ports") << QStringList{"--list-ports", "--com", "2=/nonexistent/port"} << 0
+                                << "COM2 /nonexistent/port (--com) may-open: missing" << "";
+    QTest::newRow("usage error") << QStringList{"--com", "10=x"} << 2 << "" << "N from 1 to 9";
+    QTest::newRow("journal that cannot be written")
+        << QStringList{"--journal", "/nonexistent/dir/journal.log"} << 2 << "" << "No such file or directory";
+}
+
+// The real program, with no display at all: none of these may need one.
+void TestConsoleOptions::program()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, outHas);
+    QFETCH(QString, errHas);
+
+    QProcess brindle;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    brindle.setProcessEnvironment(environment);
+    brindle.start(qEnvironmentVariable("BRINDLE"), arguments);
+    QVERIFY(brindle.waitForFinished(20000));
+    const QString out = QString::fromLocal8Bit(brindle.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(brindle.readAllStandardError());
+    QCOMPARE(brindle.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(brindle.exitCode() == exitCode, qPrintable(err));
+    QVERIFY2(out.contains(outHas), qPrintable(out));
+    QVERIFY2(err.contains(errHas), qPrintable(err));
+}
+
+QTEST_GUILESS_MAIN(TestConsoleOptions)
+#include "tst_consoleoptions.moc"
