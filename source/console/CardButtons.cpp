@@ -62,11 +62,12 @@ void frmMain::cmd_Exit_Click()
 // once; the time-out box and the DSR option are read again before each command, so that a
 // change made while an earlier command runs applies to the later ones.
 //
-// A time-out box whose value does not fit a 32-bit integer cannot be handed to the control.
-// The click stops at the command that would read it: the operator gets a message naming the
-// box and the value, no further command is sent (an earlier one may already have run), and the
-// buttons are enabled again. A parameter with a character the device's code page lacks stops
-// the click the same way before anything is sent.
+// A time-out box whose value does not fit a 32-bit integer cannot be handed to the control, and
+// a parameter with a character the device's code page lacks cannot be sent: found at the start,
+// either stops the click before anything is sent. When the operator makes the time-out box
+// unusable while the first command runs, the write command is skipped but the card is still
+// ejected (it would otherwise stay in the device); after the eject the operator is told what was
+// skipped. The buttons are enabled again after any message.
 void frmMain::cmdMagwrite_Click()
 {
     DisableButtons();
@@ -80,15 +81,19 @@ void frmMain::cmdMagwrite_Click()
     bool dsr = dsrCheck();
     run(kMagneticData, parameter.bytes, timeout.value, dsr);
 
-    timeout = readTimeoutBox(m_ui->txt_UserTimeout->text());
-    if (!timeout.ok())
-        return refuseInput(timeout.refusal);
-    dsr = dsrCheck();
-    run(kMagneticWrite, "2", timeout.value, dsr);
+    const QString timeoutText = m_ui->txt_UserTimeout->text();
+    timeout = readTimeoutBox(timeoutText);
+    if (timeout.ok()) {
+        dsr = dsrCheck();
+        run(kMagneticWrite, "2", timeout.value, dsr);
+    }
 
     dsr = dsrCheck();
     qint32 result = run(kEject, "1", 10000, dsr);
     CommandRunner::AfterCommand(result);
+    if (!timeout.ok())
+        return refuseInput(timeoutRefusedMidway(
+            timeoutText, QStringLiteral("The magnetic write was skipped; the eject was still sent.")));
     EnableButtons();
 }
 

@@ -29,6 +29,12 @@ QString unencodableMessage(char32_t character)
         .arg(code, shown);
 }
 
+QString timeoutDoesNotFit(const QString &text)
+{
+    return QStringLiteral("Time Out: %1 does not fit a 32-bit integer (-2147483648 to 2147483647 ms).")
+        .arg(quotedForMessage(text));
+}
+
 ParameterBytes fromDeviceBytes(DeviceBytes encoded)
 {
     if (encoded.unencodable)
@@ -53,18 +59,27 @@ QString quotedForMessage(QStringView text)
 
 BoxNumber readTimeoutBox(const QString &text)
 {
-    return fromReading(readInt32(text),
-                       QStringLiteral("Time Out: %1 does not fit a 32-bit integer "
-                                      "(-2147483648 to 2147483647 ms). Nothing was sent.")
-                           .arg(quotedForMessage(text)));
+    return fromReading(readInt32(text), timeoutDoesNotFit(text) + QStringLiteral(" Nothing was sent."));
+}
+
+QString timeoutRefusedMidway(const QString &text, const QString &consequence)
+{
+    return timeoutDoesNotFit(text) + QLatin1Char(' ') + consequence;
 }
 
 BoxNumber readCommandBox(const QString &text)
 {
-    return fromReading(readInt32(QString(QStringLiteral("&H") + text)),
-                       QStringLiteral("Command: %1 does not fit a 32-bit command code "
-                                      "(at most eight significant hexadecimal digits). Nothing was sent.")
-                           .arg(quotedForMessage(text)));
+    const std::optional<qint32> code = readInt32(QString(QStringLiteral("&H") + text));
+    if (!code)
+        return {0, QStringLiteral("Command: %1 does not fit a 32-bit command code "
+                                  "(at most eight significant hexadecimal digits). Nothing was sent.")
+                       .arg(quotedForMessage(text))};
+    // The control refuses any other code, and its refusal stops the link: a typing slip would
+    // cost the connection.
+    if (*code < 0x00 || *code > 0xFF)
+        return {0, QStringLiteral("Command: %1 is not a command code (00 to FF). Nothing was sent.")
+                       .arg(quotedForMessage(text))};
+    return {*code, {}};
 }
 
 ParameterBytes parameterBytes(const QString &text)

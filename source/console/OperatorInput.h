@@ -6,8 +6,9 @@
 #include <QtGlobal>
 
 // The operator's boxes read as the window reads them. Where a text's value cannot be handed on
-// (it does not fit a signed 32-bit integer, or holds a character the device's code page lacks),
-// the reading carries a message that names the box and the value; the click then sends nothing.
+// (it does not fit a signed 32-bit integer, is no command code, or holds a character the
+// device's code page lacks), the reading carries a message that names the box and the value;
+// the click then sends nothing.
 
 struct BoxNumber
 {
@@ -19,7 +20,12 @@ struct BoxNumber
 // Time-out box: the leading number (decimal, or hexadecimal after "&H"), nearest integer.
 BoxNumber readTimeoutBox(const QString &text);
 
-// Command box: hexadecimal digits without a prefix ("41" is 0x41, "ff" 255, "4G" 4).
+// The time-out box's refusal once earlier commands of the click have gone out: it says what
+// became of the rest (`consequence`) instead of "Nothing was sent".
+QString timeoutRefusedMidway(const QString &text, const QString &consequence);
+
+// Command box: hexadecimal digits without a prefix ("41" is 0x41, "ff" 255, "4G" 4); a code
+// outside 00-FF is refused.
 BoxNumber readCommandBox(const QString &text);
 
 struct ParameterBytes

@@ -83,6 +83,58 @@ bool encodesAlone(QStringView character)
     return !encoder.hasError() && !bytes.isEmpty() && decodeDeviceText(bytes) == character;
 }
 
+// Linux input methods and documents type the JIS forms of a few characters where a Windows
+// keyboard gives the CP932 ones; the converter knows only the latter and would refuse what the
+// operator sees as the same character. They go out as the bytes a Windows host sends for them
+// (one way: the device's bytes read back as the CP932 form). Yen sign and overline are what a
+// Japanese keyboard's keys for 0x5C and 0x7E mean.
+const char *jisVariantBytes(char16_t unit)
+{
+    switch (unit) {
+    case 0x301C: return "\x81\x60"; // WAVE DASH -> FULLWIDTH TILDE
+    case 0x2016: return "\x81\x61"; // DOUBLE VERTICAL LINE -> PARALLEL TO
+    case 0x2212: return "\x81\x7C"; // MINUS SIGN -> FULLWIDTH HYPHEN-MINUS
+    case 0x00A2: return "\x81\x91"; // CENT SIGN -> FULLWIDTH CENT SIGN
+    case 0x00A3: return "\x81\x92"; // POUND SIGN -> FULLWIDTH POUND SIGN
+    case 0x00AC: return "\x81\xCA"; // NOT SIGN -> FULLWIDTH NOT SIGN
+    case 0x2014: return "\x81\x5C"; // EM DASH -> HORIZONTAL BAR
+    case 0x00A5: return "\x5C";      // YEN SIGN -> backslash byte
+    case 0x203E: return "\x7E";      // OVERLINE -> tilde byte
+    default: return nullptr;
+    }
+}
+
+// Appends a run of characters outside ASCII, through the converter; false (and the first
+// character it cannot take named in the result) when one has no place in the code page.
+bool appendConverted(QStringView run, DeviceBytes &result)
+{
+    for (qsizetype k = 0; k < run.size(); ++k) {
+        const QChar unit = run[k];
+        if (unit.isHighSurrogate() && k + 1 < run.size() && run[k + 1].isLowSurrogate()) {
+            ++k;
+        } else if (unit.isSurrogate()) {
+            result.unencodable = unit.unicode(); // a lone surrogate is no character at all
+            return false;
+        }
+    }
+    QStringEncoder encoder(kCodePage);
+    const QByteArray bytes = encoder(run);
+    if (encoder.hasError() || decodeDeviceText(bytes) != run) {
+        for (qsizetype k = 0; k < run.size(); ++k) {
+            const qsizetype length = (run[k].isHighSurrogate() && k + 1 < run.size()) ? 2 : 1;
+            const QStringView character = run.sliced(k, length);
+            if (!encodesAlone(character)) {
+                result.unencodable = length == 2 ? QChar::surrogateToUcs4(run[k], run[k + 1])
+                                                 : char32_t(run[k].unicode());
+                return false;
+            }
+            k += length - 1;
+        }
+    }
+    result.bytes.append(bytes);
+    return true;
+}
+
 } // namespace
 
 QString decodeDeviceText(const QByteArray &bytes)
@@ -132,40 +184,23 @@ DeviceBytes encodeDeviceText(QStringView text)
     result.bytes.reserve(text.size());
     qsizetype i = 0;
     while (i < text.size()) {
-        if (text[i].unicode() < 0x80) {
-            result.bytes.append(char(text[i].unicode()));
+        const char16_t unit = text[i].unicode();
+        if (unit < 0x80) {
+            result.bytes.append(char(unit));
             ++i;
             continue;
         }
-        // A run of non-ASCII characters goes through the converter in one piece.
+        if (const char *variant = jisVariantBytes(unit)) {
+            result.bytes.append(variant);
+            ++i;
+            continue;
+        }
+        // A run of other non-ASCII characters goes through the converter in one piece.
         qsizetype end = i;
-        while (end < text.size() && text[end].unicode() >= 0x80)
+        while (end < text.size() && text[end].unicode() >= 0x80 && !jisVariantBytes(text[end].unicode()))
             ++end;
-        const QStringView run = text.sliced(i, end - i);
-        for (qsizetype k = 0; k < run.size(); ++k) {
-            const QChar unit = run[k];
-            if (unit.isHighSurrogate() && k + 1 < run.size() && run[k + 1].isLowSurrogate()) {
-                ++k;
-            } else if (unit.isSurrogate()) {
-                result.unencodable = unit.unicode(); // a lone surrogate is no character at all
-                return result;
-            }
-        }
-        QStringEncoder encoder(kCodePage);
-        const QByteArray bytes = encoder(run);
-        if (encoder.hasError() || decodeDeviceText(bytes) != run) {
-            for (qsizetype k = 0; k < run.size(); ++k) {
-                const qsizetype length = (run[k].isHighSurrogate() && k + 1 < run.size()) ? 2 : 1;
-                const QStringView character = run.sliced(k, length);
-                if (!encodesAlone(character)) {
-                    result.unencodable = length == 2 ? QChar::surrogateToUcs4(run[k], run[k + 1])
-                                                     : char32_t(run[k].unicode());
-                    return result;
-                }
-                k += length - 1;
-            }
-        }
-        result.bytes.append(bytes);
+        if (!appendConverted(text.sliced(i, end - i), result))
+            return result;
         i = end;
     }
     return result;

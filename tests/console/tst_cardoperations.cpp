@@ -37,7 +37,7 @@ private slots:
     void magwriteCancelDuringFirstCommand();
     void magwriteRefusesUnusableInput_data();
     void magwriteRefusesUnusableInput();
-    void magwriteStopsWhenTimeoutBecomesUnusable();
+    void magwriteStillEjectsWhenTimeoutBecomesUnusable();
 
     void rewriteSendsSamplePrint_data();
     void rewriteSendsSamplePrint();
@@ -251,7 +251,7 @@ void TestCardOperations::magwriteRefusesUnusableInput_data()
     QTest::addColumn<QString>("mentions");
     QTest::newRow("time-out too large") << "data" << "99999999999" << "Time Out";
     QTest::newRow("time-out exponent overflow") << "data" << "1E999" << "Time Out";
-    QTest::newRow("character outside CP932") << QStringLiteral("a\u00A5") << "1000" << "U+00A5";
+    QTest::newRow("character outside CP932") << QStringLiteral("a\u00E9") << "1000" << "U+00E9";
 }
 
 void TestCardOperations::magwriteRefusesUnusableInput()
@@ -268,15 +268,31 @@ void TestCardOperations::magwriteRefusesUnusableInput()
     QVERIFY(f->allGated(true));
 }
 
-void TestCardOperations::magwriteStopsWhenTimeoutBecomesUnusable()
+void TestCardOperations::magwriteStillEjectsWhenTimeoutBecomesUnusable()
 {
+    f->edit("txt_UserParameter")->setText("data");
     f->edit("txt_UserTimeout")->setText("1000");
-    f->control->outcomes = {runsFor(30)};
-    f->during(0, [&] { f->edit("txt_UserTimeout")->setText("99999999999"); });
+    f->control->outcomes = {runsFor(30), runsFor(5, 0, 0x20, "ejected")};
+    bool messageAfterEject = false;
+    bool gatedAtMessage = false;
+    f->window->setMessageSink([&](const QString &text) {
+        f->messages << text;
+        messageAfterEject = f->sentCodes().size() == 2 && f->edit("dis_KestraData")->text() == "ejected";
+        gatedAtMessage = f->allGated(false);
+    });
+    f->during(0, [&] {
+        f->find<QRadioButton>("opt_NoDSR")->setChecked(true);
+        f->edit("txt_UserTimeout")->setText("99999999999");
+    });
     f->button("cmdMagwrite")->click();
-    QCOMPARE(f->sentCodes(), QList<int>{57});
+    QCOMPARE(f->sentCommands(),
+             (QList<QVariantList>{command(57, "data", 1000, true), command(80, "1", 10000, false)}));
     QCOMPARE(f->messages.size(), 1);
-    QVERIFY(f->messages[0].contains("99999999999"));
+    for (const char *mention : {"Time Out", "\"99999999999\"", "write was skipped", "eject"})
+        QVERIFY2(f->messages[0].contains(mention), qPrintable(f->messages[0]));
+    QVERIFY(!f->messages[0].contains("Nothing was sent"));
+    QVERIFY(messageAfterEject);
+    QVERIFY(gatedAtMessage);
     QVERIFY(f->allGated(true));
 }
 
@@ -361,7 +377,6 @@ void TestCardOperations::freeCommand_data()
     QTest::newRow("empty command") << "" << "" << false << "" << true << command(0, "", 0, true);
     QTest::newRow("G1") << "G1" << "" << false << "" << true << command(0, "", 0, true);
     QTest::newRow("typed prefix") << "&H41" << "" << false << "" << true << command(0, "", 0, true);
-    QTest::newRow("eight F digits") << "FFFFFFFF" << "" << false << "" << true << command(-1, "", 0, true);
     QTest::newRow("escapes as typed") << "41" << "$41$42" << false << "" << true << command(65, "$41$42", 0, true);
     QTest::newRow("escapes in BIN") << "41" << "$41$42" << true << "" << true << command(65, "AB", 0, true);
     QTest::newRow("BIN FF and 00 bytes") << "41" << "$FF$00" << true << "" << true
@@ -370,6 +385,10 @@ void TestCardOperations::freeCommand_data()
                                              << command(65, QByteArray("\x83\x4a\r"), 0, true);
     QTest::newRow("plain Japanese") << "41" << QStringLiteral("カード") << false << "" << true
                                     << command(65, QByteArray::fromHex("834a815b8368"), 0, true);
+    QTest::newRow("wave dash from a Linux input method") << "41" << QStringLiteral("1\u301C3") << false << ""
+                                                         << true << command(65, QByteArray::fromHex("31816033"), 0, true);
+    QTest::newRow("yen sign in BIN") << "41" << QStringLiteral("\u00A5$0D") << true << "" << true
+                                     << command(65, QByteArray("\\\r"), 0, true);
     QTest::newRow("time-out 2.5") << "41" << "" << false << "2.5" << true << command(65, "", 2, true);
     QTest::newRow("time-out 3.5") << "41" << "" << false << "3.5" << true << command(65, "", 4, true);
     QTest::newRow("time-out abc") << "41" << "" << false << "abc" << true << command(65, "", 0, true);
@@ -407,8 +426,10 @@ void TestCardOperations::freeCommandRefusesUnusableInput_data()
     QTest::addColumn<QStringList>("mentions");
     QTest::newRow("time-out") << "41" << "" << false << "99999999999" << QStringList{"Time Out", "99999999999"};
     QTest::newRow("nine hex digits") << "123456789" << "" << false << "1000" << QStringList{"Command", "123456789"};
-    QTest::newRow("yen sign") << "41" << QStringLiteral("\u00A5100") << false << "" << QStringList{"U+00A5"};
-    QTest::newRow("yen sign in BIN") << "41" << QStringLiteral("$41\u00A5") << true << "" << QStringList{"U+00A5"};
+    QTest::newRow("code 100") << "100" << "" << false << "1000" << QStringList{"Command", "\"100\"", "00 to FF"};
+    QTest::newRow("eight F digits") << "FFFFFFFF" << "" << false << "1000" << QStringList{"Command", "FFFFFFFF"};
+    QTest::newRow("e acute") << "41" << QStringLiteral("\u00E9100") << false << "" << QStringList{"U+00E9"};
+    QTest::newRow("e acute in BIN") << "41" << QStringLiteral("$41\u00E9") << true << "" << QStringList{"U+00E9"};
     QTest::newRow("lone surrogate") << "41" << QString(QChar(0xDC00)) << false << "" << QStringList{"U+DC00"};
 }
 
@@ -419,6 +440,10 @@ void TestCardOperations::freeCommandRefusesUnusableInput()
     QFETCH(bool, bin);
     QFETCH(QString, timeout);
     QFETCH(QStringList, mentions);
+    qint32 port = 1;
+    qint32 speed = 1;
+    f->control->OpenLink(port, speed, 1, 1);
+    f->control->StartLink(0);
     f->edit("txt_UserCommand")->setText(commandText);
     f->edit("txt_UserParameter")->setText(parameter);
     f->find<QCheckBox>("opt_Bin")->setChecked(bin);
@@ -431,6 +456,9 @@ void TestCardOperations::freeCommandRefusesUnusableInput()
     QVERIFY(f->allGated(true));
     // Nothing reached the display either.
     QCOMPARE(f->edit("dis_Cmd")->text(), QString());
+    // The link stays started: the control never saw the value, so nothing stopped it.
+    QCOMPARE(f->control->count(Dispid::StopLink), 0);
+    QCOMPARE(f->control->status(), LinkStatus::Idle);
 }
 
 void TestCardOperations::freeCommandReadsBoxesAtClick()

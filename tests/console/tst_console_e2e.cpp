@@ -113,7 +113,7 @@ void TestConsoleEndToEnd::commandOutcomeShown_data()
     QTest::newRow("eject") << "cmd_Exit" << "" << QStringList{"&h 50", "&H 20", "", "0"};
     QTest::newRow("blank stripe read") << "cmd_Mg2Read" << "" << QStringList{"&h 22", "&H 33", "", "-1"};
     QTest::newRow("unknown free command") << "cmd_Send" << "7e" << QStringList{"&h 7E", "&H 32", "", "-1"};
-    QTest::newRow("code the control refuses") << "cmd_Send" << "100" << QStringList{"&h 100", "", "", "-1"};
+    QTest::newRow("code outside 00-FF") << "cmd_Send" << "100" << QStringList{"", "", "", ""};
 }
 
 void TestConsoleEndToEnd::commandOutcomeShown()
@@ -131,6 +131,8 @@ void TestConsoleEndToEnd::commandOutcomeShown()
         const bool blank = b->objectName() == "cmd_A" || b->objectName() == "cmd_B";
         QCOMPARE(b->isEnabled(), !blank);
     }
+    QCOMPARE(m_messages.size(), display[0].isEmpty() ? 1 : 0);
+    QCOMPARE(variantToInt32(m_plenko->CommStatus()), LinkStatus::Idle); // the link stays started
 }
 
 void TestConsoleEndToEnd::magneticWriteThenRead()

@@ -183,7 +183,8 @@ void TestParameterConversion::commandBox_data()
     QTest::newRow("G1") << "G1" << true << 0;
     QTest::newRow("typed prefix") << "&H41" << true << 0;
     QTest::newRow("blanks skipped") << " 4 1" << true << 0x41;
-    QTest::newRow("eight digits are two's complement") << "FFFFFFFF" << true << -1;
+    QTest::newRow("eight digits are two's complement, no code") << "FFFFFFFF" << false << 0;
+    QTest::newRow("one beyond FF") << "100" << false << 0;
     QTest::newRow("leading zeros do not count") << "000000000050" << true << 0x50;
     QTest::newRow("nine digits") << "123456789" << false << 0;
 }
@@ -209,8 +210,8 @@ void TestParameterConversion::refusalNamesBoxAndValue_data()
                              << QStringList{"Command", "\"123456789\"", "Nothing was sent"};
     QTest::newRow("long value is cut") << readTimeoutBox(QString(100000, u'9')).refusal
                                        << QStringList{"Time Out", "(100000 characters)"};
-    QTest::newRow("yen sign") << parameterBytes(QStringLiteral("a\u00A5b")).refusal
-                              << QStringList{"Parameter", "U+00A5", QStringLiteral("\"\u00A5\"")};
+    QTest::newRow("e acute") << parameterBytes(QStringLiteral("a\u00E9b")).refusal
+                             << QStringList{"Parameter", "U+00E9", QStringLiteral("\"\u00E9\"")};
     QTest::newRow("emoji in BIN mode") << binParameterBytes(QStringLiteral("$41\U0001F600")).refusal
                                        << QStringList{"Parameter", "U+1F600"};
     QTest::newRow("lone surrogate named by code") << parameterBytes(chars({u'a', 0xD800})).refusal

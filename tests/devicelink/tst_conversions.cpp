@@ -22,6 +22,9 @@ private slots:
     void variantRefused_data();
     void variantRefused();
     void deviceTextRoundTrip();
+    void jisVariantsEncodeAsCp932_data();
+    void jisVariantsEncodeAsCp932();
+    void everyDoubleByteCodeRoundTrips();
     void undecodableBytesShowAsReplacement_data();
     void undecodableBytesShowAsReplacement();
     void unencodableCharacterIsNamed_data();
@@ -180,6 +183,64 @@ void TestConversions::deviceTextRoundTrip()
     QCOMPARE(encodeDeviceText(u"リ").bytes, QByteArray("\x83\x8a"));
 }
 
+// What Linux input methods type for characters a Windows keyboard gives in their CP932 form.
+void TestConversions::jisVariantsEncodeAsCp932_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("wave dash between digits") << QString::fromUtf16(u"1\u301C3") << QByteArray::fromHex("31816033");
+    QTest::newRow("double vertical line") << QString::fromUtf16(u"\u2016") << QByteArray::fromHex("8161");
+    QTest::newRow("minus sign") << QString::fromUtf16(u"\u2212") << QByteArray::fromHex("817c");
+    QTest::newRow("cent sign") << QString::fromUtf16(u"\u00A2") << QByteArray::fromHex("8191");
+    QTest::newRow("pound sign") << QString::fromUtf16(u"\u00A3") << QByteArray::fromHex("8192");
+    QTest::newRow("not sign") << QString::fromUtf16(u"\u00AC") << QByteArray::fromHex("81ca");
+    QTest::newRow("em dash") << QString::fromUtf16(u"\u2014") << QByteArray::fromHex("815c");
+    QTest::newRow("yen sign") << QString::fromUtf16(u"\u00A5100") << QByteArray("\x5c" "100");
+    QTest::newRow("overline") << QString::fromUtf16(u"\u203E") << QByteArray("~");
+    QTest::newRow("inside a Japanese run") << QString::fromUtf16(u"磁\u301C気\u00A5")
+                                           << QByteArray::fromHex("8ea581608b435c");
+}
+
+void TestConversions::jisVariantsEncodeAsCp932()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    const DeviceBytes encoded = encodeDeviceText(text);
+    QVERIFY(!encoded.unencodable);
+    QCOMPARE(encoded.bytes, bytes);
+}
+
+// Every double-byte code the code page defines reads as one character that encodes back to the
+// same two bytes, the JIS variants above notwithstanding. Where the code page gives a character
+// two codes (NEC and IBM extensions), it goes out as one of them.
+void TestConversions::everyDoubleByteCodeRoundTrips()
+{
+    QHash<QString, QList<QByteArray>> codes;
+    for (int lead = 0x81; lead <= 0xFC; ++lead) {
+        if (lead >= 0xA0 && lead <= 0xDF)
+            continue;
+        for (int trail = 0x40; trail <= 0xFC; ++trail) {
+            if (trail == 0x7F)
+                continue; // no trail byte
+            const QByteArray bytes = QByteArray(1, char(lead)) + char(trail);
+            const QString text = decodeDeviceText(bytes);
+            QCOMPARE(text.size(), 1);
+            if (text != QString(QChar(0xFFFD)))
+                codes[text].append(bytes);
+        }
+    }
+    QVERIFY(codes.size() > 9000);
+    for (auto it = codes.cbegin(); it != codes.cend(); ++it) {
+        const DeviceBytes encoded = encodeDeviceText(it.key());
+        const QByteArray first = it.value().first();
+        QVERIFY2(!encoded.unencodable, first.toHex().constData());
+        if (it.value().size() == 1)
+            QVERIFY2(encoded.bytes == first, first.toHex().constData());
+        else
+            QVERIFY2(it.value().contains(encoded.bytes), first.toHex().constData());
+    }
+}
+
 void TestConversions::undecodableBytesShowAsReplacement_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -202,7 +263,8 @@ void TestConversions::unencodableCharacterIsNamed_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<uint>("character");
-    QTest::newRow("yen sign") << QString::fromUtf16(u"a¥b") << uint(0xA5);
+    QTest::newRow("e acute") << QString::fromUtf16(u"a\u00E9b") << uint(0xE9);
+    QTest::newRow("after a JIS variant") << QString::fromUtf16(u"\u301C\u00E9") << uint(0xE9);
     QTest::newRow("emoji") << QString::fromUtf8("x😀") << uint(0x1F600);
     QTest::newRow("lone surrogate") << QString(QChar(0xD800)) << uint(0xD800);
     // The converter takes this private-use character one way only, to the bytes of "№": sent, it
