@@ -84,8 +84,6 @@ ConsoleOptions parseConsoleOptions(const QStringList &arguments)
 
     if (!parser.parse(arguments))
         return usageError(program, parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(program, QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
 
     ConsoleOptions options;
     if (parser.isSet(help)) {
@@ -122,6 +120,8 @@ ConsoleOptions parseConsoleOptions(const QStringList &arguments)
         if (options.journalPath.isEmpty())
             return usageError(program, QStringLiteral("--journal takes a file name, or - for standard error"));
     }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(program, QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     if (parser.isSet(listPorts))
         options.action = ConsoleOptions::Action::ListPorts;
     return options;

@@ -80,6 +80,11 @@ QString LinkJournal::quoted(const QString &text)
     return out;
 }
 
+QString LinkJournal::bytesOrNone(QByteArrayView bytes)
+{
+    return bytes.isEmpty() ? QStringLiteral("(none)") : QString::fromLatin1(hexAndText(bytes));
+}
+
 void LinkJournal::bytes(Direction direction, const char *kind, QByteArrayView data)
 {
     if (!m_stream)

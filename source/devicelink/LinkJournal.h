@@ -39,6 +39,8 @@ public:
 
     // "<hex bytes> |<printable>|", as the trace writes bytes.
     static QByteArray hexAndText(QByteArrayView bytes);
+    // The same within an event's text, "(none)" for no bytes.
+    static QString bytesOrNone(QByteArrayView bytes);
     // Text in double quotes with \\, \" and control characters escaped, so that it stays on its line.
     static QString quoted(const QString &text);
     // A line's leading time stamp for now: 2026-12-07T16:05:25.123Z.

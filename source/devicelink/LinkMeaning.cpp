@@ -32,10 +32,10 @@ constexpr std::array kTable{
     Entry{Kind::OpenResult, Plenko::ConnectInterrupted, "the wait for the connection was interrupted"},
 
     Entry{Kind::SendResult, Plenko::Accepted, "accepted"},
-    Entry{Kind::SendResult, Plenko::LinkNotStarted, "refused: the link is not open and started"},
-    Entry{Kind::SendResult, Plenko::CommandRunning, "refused: another command is running"},
-    Entry{Kind::SendResult, Plenko::CodeOutOfRange, "refused: the command code is outside 00-FF"},
-    Entry{Kind::SendResult, Plenko::ParameterTooLong, "refused: the parameter is longer than 65,534 bytes"},
+    Entry{Kind::SendResult, Plenko::LinkNotStarted, "the link is not open and started"},
+    Entry{Kind::SendResult, Plenko::CommandRunning, "another command is running"},
+    Entry{Kind::SendResult, Plenko::CodeOutOfRange, "the command code is outside 00-FF"},
+    Entry{Kind::SendResult, Plenko::ParameterTooLong, "the parameter is longer than 65,534 bytes"},
 
     Entry{Kind::ErrorCode, LinkError::None, "a response was received"},
     Entry{Kind::ErrorCode, LinkError::DsrInactive,
@@ -73,7 +73,7 @@ QString openResult(qint32 result)
 
 QString sendResult(qint32 result)
 {
-    return lookUp(Kind::SendResult, result, "refused for an unknown reason");
+    return lookUp(Kind::SendResult, result, "an unknown refusal");
 }
 
 QString errorCode(qint32 errorCode)

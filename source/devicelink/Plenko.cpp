@@ -98,6 +98,8 @@ QVariant Plenko::OpenLink(qint32 &portOrAddress, qint32 &speedCode, qint32 arg3,
         return openSerial(portOrAddress, speedCode);
     if (speedCode == -1 && arg3 == -1 && arg4 == -1)
         return openNetwork(quint32(portOrAddress));
+    if (m_journal)
+        m_journal->setLink(QStringLiteral("-"));
     openFailed(ArgumentsNotUnderstood,
                QStringLiteral("OpenLink(%1, %2, %3, %4)").arg(portOrAddress).arg(speedCode).arg(arg3).arg(arg4),
                LinkMeaning::openResult(ArgumentsNotUnderstood));
@@ -111,10 +113,8 @@ void Plenko::openFailed(qint32 result, const QString &what, const QString &reaso
                              .arg(what, reason, QString::number(result), LinkMeaning::openResult(result),
                                   hint.isEmpty() ? QString() : QStringLiteral("; ") + hint);
     qCWarning(lcLink).noquote() << text;
-    if (m_journal) {
-        m_journal->setLink(QStringLiteral("-"));
+    if (m_journal)
         m_journal->event("open-failed", text);
-    }
 }
 
 qint32 Plenko::openSerial(qint32 port, qint32 speedCode)
@@ -122,6 +122,8 @@ qint32 Plenko::openSerial(qint32 port, qint32 speedCode)
     const QString path = LinkEndpoints::serialPathFor(port);
     const qint32 baudRate = baudRateFor(speedCode);
     const QString what = QStringLiteral("COM%1 (%2, %3 bit/s)").arg(QString::number(port), path, QString::number(baudRate));
+    if (m_journal)
+        m_journal->setLink(QStringLiteral("com%1").arg(port));
     if (port < 1) {
         openFailed(NoSuchPort, QStringLiteral("COM%1").arg(port), QStringLiteral("there is no COM%1").arg(port));
         return NoSuchPort;
@@ -147,10 +149,8 @@ qint32 Plenko::openSerial(qint32 port, qint32 speedCode)
     m_link = Link::Open;
     m_linkDescription = what;
     qCInfo(lcLink).noquote() << what << "opened";
-    if (m_journal) {
-        m_journal->setLink(QStringLiteral("com%1").arg(port));
+    if (m_journal)
         m_journal->event("open", what);
-    }
     return Opened;
 }
 
@@ -194,6 +194,8 @@ qint32 Plenko::openNetwork(quint32 address)
     limit.start(kConnectTimeoutMs);
     const quint16 port = LinkEndpoints::tcpPort();
     const QString what = QStringLiteral("%1 port %2").arg(QHostAddress(address).toString()).arg(port);
+    if (m_journal)
+        m_journal->setLink(QStringLiteral("tcp"));
     tcp->connectTo(address, port);
 
     QPointer<Plenko> self(this);
@@ -215,10 +217,8 @@ qint32 Plenko::openNetwork(quint32 address)
         m_link = Link::Open;
         m_linkDescription = what;
         qCInfo(lcLink).noquote() << what << "connected";
-        if (m_journal) {
-            m_journal->setLink(QStringLiteral("tcp"));
+        if (m_journal)
             m_journal->event("open", what);
-        }
         return Opened;
     case Outcome::Interrupted:
         // CloseLink ran during the wait and has torn this attempt down already.
@@ -317,14 +317,20 @@ QVariant Plenko::StopLink()
 
 QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeoutMs, bool &dsrCheck)
 {
+    SendResult refusal = Accepted;
     if (m_command)
-        return CommandRunning;
-    if (m_link != Link::Started)
-        return LinkNotStarted;
-    if (code < 0 || code > 255)
-        return CodeOutOfRange;
-    if (parameter.size() > kMaxParameter)
-        return ParameterTooLong;
+        refusal = CommandRunning;
+    else if (m_link != Link::Started)
+        refusal = LinkNotStarted;
+    else if (code < 0 || code > 255)
+        refusal = CodeOutOfRange;
+    else if (parameter.size() > kMaxParameter)
+        refusal = ParameterTooLong;
+    if (refusal != Accepted) {
+        if (m_journal)
+            m_journal->event("refused", QStringLiteral("code %1: %2").arg(QString::number(code, 16), LinkMeaning::sendResult(refusal)));
+        return refusal;
+    }
 
     m_errorCode = LinkError::None;
     m_responseCode = 0;
@@ -337,7 +343,7 @@ QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeou
         m_journal->event("command", QStringLiteral("code %1, time-out %2 ms, DSR check %3, parameter %4")
                                         .arg(uint(quint8(code)), 2, 16, QLatin1Char('0'))
                                         .arg(timeoutMs)
-                                        .arg(dsrCheck ? QStringLiteral("on") : QStringLiteral("off"), QString::fromLatin1(LinkJournal::hexAndText(parameter))));
+                                        .arg(dsrCheck ? QStringLiteral("on") : QStringLiteral("off"), LinkJournal::bytesOrNone(parameter)));
     }
 
     if (dsrCheck) {
@@ -473,10 +479,9 @@ void Plenko::handleLinkLost(quint64 linkGeneration)
     if (linkGeneration != m_linkGeneration)
         return;
     const QString reason = m_transport ? m_transport->lostReason() : QString();
-    const QString text = QStringLiteral("%1 lost: %2").arg(m_linkDescription, reason);
-    qCWarning(lcLink).noquote() << text;
+    qCWarning(lcLink).noquote() << QStringLiteral("%1 lost: %2").arg(m_linkDescription, reason);
     if (m_journal)
-        m_journal->event("lost", text);
+        m_journal->event("lost", QStringLiteral("%1: %2").arg(m_linkDescription, reason));
     if (m_command)
         endCommand(LinkError::LinkLost);
     detach();
@@ -526,7 +531,7 @@ void Plenko::journalEnd()
                 .arg(LinkMeaning::resultCode(m_errorCode, m_responseCode))
                 .arg(m_commandClock.elapsed());
     if (m_errorCode == LinkError::None) {
-        text += QStringLiteral(", data ") + QString::fromLatin1(LinkJournal::hexAndText(m_responseData));
+        text += QStringLiteral(", data ") + LinkJournal::bytesOrNone(m_responseData);
         if (!m_responseData.isEmpty())
             text += QStringLiteral(", text ") + LinkJournal::quoted(decodeDeviceText(m_responseData));
     }

@@ -38,7 +38,7 @@ QString accessText(const QString &path)
 {
     const PortAccess access = checkPortAccess(path);
     if (!access.exists)
-        return QStringLiteral("missing");
+        return QStringLiteral("no, no such device");
     if (access.mayOpen)
         return QStringLiteral("yes");
     const QString hint = joinGroupHint(access);

@@ -102,7 +102,7 @@ void TestConsoleOptions::program_data()
     QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: brindle" << "";
     QTest::newRow("version") << QStringList{"--version"} << 0 << "brindle 2.50" << "";
     QTest::newRow("list ports") << QStringList{"--list-ports", "--com", "2=/nonexistent/port"} << 0
-                                << "COM2 /nonexistent/port (--com) may-open: missing" << "";
+                                << "COM2 /nonexistent/port (--com) may-open: no, no such device" << "";
     QTest::newRow("usage error") << QStringList{"--com", "10=x"} << 2 << "" << "N from 1 to 9";
     QTest::newRow("journal that cannot be written")
         << QStringList{"--journal", "/nonexistent/dir/journal.log"} << 2 << "" << "No such file or directory";
