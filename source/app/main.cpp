@@ -11,6 +11,7 @@
 int main(int argc, char *argv[])
 {
     ConsoleApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.brindle.Brindle"));
     installFontSubstitutions();
     frmMain window(std::make_unique<Plenko>());
     window.show();
