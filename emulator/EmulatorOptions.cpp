@@ -96,6 +96,7 @@ QString emulatorHelpText()
         "                       bad-bcc, nak, short-len, close-mid\n"
         "  --fault-count N      apply the fault to the first N command frames only\n"
         "  --help               show this text\n"
+        "  --version            show the version of kestra-emu and of Qt\n"
         "\n"
         "It prints \"kestra-emu: tcp HOST:PORT\", \"kestra-emu: pty PATH\" and then\n"
         "\"kestra-emu: ready\" on stdout. SIGINT or SIGTERM ends it and removes the link.\n");
@@ -112,6 +113,8 @@ bool parseEmulatorOptions(const QStringList &arguments, EmulatorOptions *options
         QString value;
         if (option == QLatin1String("--help") || option == QLatin1String("-h")) {
             result.help = true;
+        } else if (option == QLatin1String("--version")) {
+            result.version = true;
         } else if (option == QLatin1String("--tcp")) {
             if (!reader.value(option, &value) || !parseHostPort(value, &result.tcpHost, &result.tcpPort, error))
                 return false;
@@ -173,7 +176,7 @@ bool parseEmulatorOptions(const QStringList &arguments, EmulatorOptions *options
                      .arg(result.tcpHost.toString());
         return false;
     }
-    if (!result.help && !result.tcp && result.ptyPath.isEmpty()) {
+    if (!result.help && !result.version && !result.tcp && result.ptyPath.isEmpty()) {
         *error = QStringLiteral("nothing to listen on: --no-tcp without --pty");
         return false;
     }

@@ -21,6 +21,7 @@ struct EmulatorOptions
     QString surfacePng;
     FaultPlan fault;
     bool help = false;
+    bool version = false;
 };
 
 // Reads the command line (arguments without the program name). False with a message when an

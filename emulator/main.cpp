@@ -22,6 +22,10 @@ int main(int argc, char *argv[])
         std::fputs(qPrintable(emulatorHelpText()), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("kestra-emu %s\nQt %s\n", BRINDLE_VERSION, qVersion());
+        return 0;
+    }
 
     // Drawing text needs the GUI side of Qt; without a display it draws offscreen.
     std::unique_ptr<QCoreApplication> app;

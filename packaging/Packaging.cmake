@@ -1,35 +1,68 @@
 # Installation and the Debian package.
 #
-#   cmake --install <build> --prefix <dir>     bin/brindle, bin/kestra-emu, the desktop entry, the icon
+#   cmake --install <build> --prefix <dir>     the programs, their manual pages, the desktop entry,
+#                                              its icon, the AppStream data, copyright and changelog
 #   (cd <build> && cpack -G DEB)               brindle_<version>_<arch>.deb
 #
 # The console's own install line sits with its target (source/app); the emulator ships beside it so
-# that the console can be tried without a device.
+# that the console can be tried without a device. lintian-warnings.md beside this file lists what
+# lintian still says about the package, and why it stays.
 
 include(GNUInstallDirs)
 
 install(TARGETS kestra-emu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Both programs link only system libraries: no run-time search path of their own in bin/.
 set_target_properties(brindle kestra-emu PROPERTIES INSTALL_RPATH "")
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/brindle.desktop
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/${BRINDLE_DESKTOP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/brindle.svg
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/${BRINDLE_DESKTOP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/${BRINDLE_DESKTOP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# Manual pages and the changelog go in compressed at the highest level and without a time stamp
+# (gzip -9n), as Debian wants them. kestra-send's page is installed with the others.
+set(brindle_gzipped)
+function(brindle_gzip source name)
+    set(copy ${CMAKE_BINARY_DIR}/packaging/${name})
+    add_custom_command(OUTPUT ${copy}.gz
+        COMMAND ${CMAKE_COMMAND} -E copy ${source} ${copy}
+        COMMAND gzip -9nf ${copy}
+        DEPENDS ${source} VERBATIM)
+    set(brindle_gzipped ${brindle_gzipped} ${copy}.gz PARENT_SCOPE)
+endfunction()
+foreach(page brindle kestra-emu kestra-send)
+    brindle_gzip(${CMAKE_CURRENT_LIST_DIR}/man/${page}.1 ${page}.1)
+    install(FILES ${CMAKE_BINARY_DIR}/packaging/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+brindle_gzip(${CMAKE_CURRENT_LIST_DIR}/changelog changelog)
+add_custom_target(brindle-compressed-docs ALL DEPENDS ${brindle_gzipped})
+
+set(brindle_docdir ${CMAKE_INSTALL_DATADIR}/doc/brindle)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${brindle_docdir})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${brindle_docdir})
 
 set(CPACK_PACKAGE_NAME brindle)
-set(CPACK_PACKAGE_VENDOR "Brindle")
+set(CPACK_PACKAGE_VENDOR "The Brindle developers")
+# The maintainer is the project, reached at its shared address, never one person.
 set(CPACK_PACKAGE_CONTACT "Brindle maintainers <brindle@example.com>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "operator console for Kestra rewritable-card reader/writers")
-set(CPACK_PACKAGE_DESCRIPTION "Brindle reads and writes a card's magnetic stripe, prints on and erases
-the card's rewritable surface, ejects the card and sends any device
-command to a Kestra reader/writer on a serial port or over TCP.
-kestra-emu, an emulated device, lets the console be tried without
-hardware.")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console for Kestra rewritable-card reader/writers")
+set(CPACK_PACKAGE_DESCRIPTION "With Brindle an engineer or operator drives a Kestra rewritable-card
+reader/writer from the desktop: read and write the card's magnetic
+stripe, print on and erase its rewritable surface, eject it, and send
+any device command by hand, over a serial port (a USB adapter too) or
+the network. Every command shows what was sent, what the device
+answered and whether it worked.
+.
+The package also holds kestra-emu, an emulated device for trying the
+console without hardware.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The fonts that the window's Japanese and Arial faces map to: no library dependency finds those.
 set(brindle_fonts "fonts-ipafont-gothic, fonts-liberation2")
 find_program(BRINDLE_DPKG_SHLIBDEPS dpkg-shlibdeps)

@@ -9,8 +9,10 @@ packages=(
     fonts-ipafont-gothic fonts-liberation2
 )
 if [ "${1:-}" = "--test" ]; then
-    # The real-display suite and the fuzzers.
-    packages+=(xvfb xdotool x11-utils imagemagick clang libclang-rt-14-dev python3)
+    # The real-display suite, the fuzzers, and the release checks: the Debian package and
+    # lintian, the manual pages, the desktop entry and the AppStream data.
+    packages+=(xvfb xdotool x11-utils imagemagick clang libclang-rt-14-dev python3
+        dpkg-dev lintian man-db groff desktop-file-utils appstream)
 fi
 
 missing=()

@@ -4,7 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh --test
 build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Warnings are errors here (BRINDLE_WERROR), so that none slips in; a plain local build only shows them.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLE_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 (cd "$build" && ctest --output-on-failure -j2 "$@")
 

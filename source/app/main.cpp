@@ -61,6 +61,7 @@ int main(int argc, char *argv[])
     qSetMessagePattern(QStringLiteral("%{if-category}%{category}: %{endif}%{message}"));
 
     ConsoleApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.brindle.Brindle"));
     installFontSubstitutions();
     auto control = std::make_unique<Plenko>();
     if (journal.isOpen())

@@ -58,7 +58,7 @@ QString BinConvert(const QString &text)
     QString result;
     result.reserve(text.size());
     walk(
-        text, [&](QChar c) { result.append(c); }, [&](quint8 value) { result.append(QChar(value)); });
+        text, [&](QChar c) { result.append(c); }, [&](quint8 value) { result.append(QChar(char16_t(value))); });
     return result;
 }
 

@@ -163,7 +163,7 @@ QString decodeDeviceText(const QByteArray &bytes)
     for (const Unit &unit : units) {
         switch (unit.kind) {
         case Unit::Ascii:
-            text.append(QChar(quint8(bytes[unit.pos])));
+            text.append(QChar(char16_t(quint8(bytes[unit.pos]))));
             break;
         case Unit::Malformed:
             text.append(QChar(kReplacement));

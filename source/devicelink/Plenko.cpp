@@ -335,7 +335,7 @@ QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeou
     m_errorCode = LinkError::None;
     m_responseCode = 0;
     m_responseData.clear();
-    m_command.emplace();
+    m_command.emplace(Command{});
     ++m_commandGeneration;
     m_commandCode = code;
     m_commandClock.start();

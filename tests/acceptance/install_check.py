@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Installs a build into a scratch prefix and checks what lands there: the two programs and
-nothing else in bin/, a desktop entry that a menu can start, and the icon it names."""
+nothing else in bin/, their manual pages, a desktop entry that a menu can start, the icon it names,
+the AppStream data, the copyright and the changelog."""
 
 import argparse
 import configparser
@@ -10,11 +11,18 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
+DESKTOP_ID = "org.brindle.Brindle"
 EXPECTED = {
     "bin/brindle",
     "bin/kestra-emu",
-    "share/applications/brindle.desktop",
-    "share/icons/hicolor/scalable/apps/brindle.svg",
+    f"share/applications/{DESKTOP_ID}.desktop",
+    f"share/icons/hicolor/scalable/apps/{DESKTOP_ID}.svg",
+    f"share/metainfo/{DESKTOP_ID}.metainfo.xml",
+    "share/man/man1/brindle.1.gz",
+    "share/man/man1/kestra-emu.1.gz",
+    "share/man/man1/kestra-send.1.gz",
+    "share/doc/brindle/copyright",
+    "share/doc/brindle/changelog.gz",
 }
 
 
@@ -29,12 +37,12 @@ def check(prefix, failures):
 
     entry = configparser.ConfigParser(interpolation=None)
     entry.optionxform = str  # keys are case-sensitive
-    entry.read(os.path.join(prefix, "share/applications/brindle.desktop"), encoding="utf-8")
+    entry.read(os.path.join(prefix, f"share/applications/{DESKTOP_ID}.desktop"), encoding="utf-8")
     if not entry.has_section("Desktop Entry"):
         failures.append("the desktop entry has no [Desktop Entry] group")
         return
     desktop = entry["Desktop Entry"]
-    for key, value in (("Type", "Application"), ("Exec", "brindle"), ("Icon", "brindle"), ("Terminal", "false")):
+    for key, value in (("Type", "Application"), ("Exec", "brindle"), ("Icon", DESKTOP_ID), ("Terminal", "false")):
         if desktop.get(key) != value:
             failures.append(f"desktop entry {key}={desktop.get(key)!r}, expected {value!r}")
     for key in ("Name", "Comment", "Categories"):
@@ -43,7 +51,7 @@ def check(prefix, failures):
     if not desktop.get("Categories", "").endswith(";"):
         failures.append("desktop entry Categories must end with ';'")
 
-    icon = ET.parse(os.path.join(prefix, "share/icons/hicolor/scalable/apps/brindle.svg")).getroot()
+    icon = ET.parse(os.path.join(prefix, f"share/icons/hicolor/scalable/apps/{DESKTOP_ID}.svg")).getroot()
     if icon.tag != "{http://www.w3.org/2000/svg}svg" or icon.get("viewBox") is None:
         failures.append(f"the icon is not a scalable SVG picture (root {icon.tag}, viewBox {icon.get('viewBox')})")
 

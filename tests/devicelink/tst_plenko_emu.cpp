@@ -125,7 +125,7 @@ void TestPlenkoEmulator::commands_data()
         {"unknown command", {{0x7E, {}}}, 0x32, {}},
     };
     for (const auto &[name, steps, code, data] : rows)
-        addLineRows(name, [&](QTestData &row) { row << steps << code << data; });
+        addLineRows(name, [&steps = steps, &code = code, &data = data](QTestData &row) { row << steps << code << data; });
 }
 
 void TestPlenkoEmulator::commands()
@@ -169,7 +169,7 @@ void TestPlenkoEmulator::faults_data()
         {"close-mid", 5000, LinkError::LinkLost, 0, false},
     };
     for (const auto &[fault, timeout, error, response, survives] : rows)
-        addLineRows(fault, [&](QTestData &row) { row << QString(fault) << timeout << error << response << survives; });
+        addLineRows(fault, [&fault = fault, &timeout = timeout, &error = error, &response = response, &survives = survives](QTestData &row) { row << QString(fault) << timeout << error << response << survives; });
 }
 
 void TestPlenkoEmulator::faults()

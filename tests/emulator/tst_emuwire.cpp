@@ -453,6 +453,7 @@ void TestEmuWire::commandLine_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("output"); // a fragment of stdout or stderr
     QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("--fault MODE");
+    QTest::newRow("version") << QStringList{"--version", "--no-tcp"} << 0 << QByteArray("kestra-emu 2.50\nQt 6.");
     QTest::newRow("remote without permission") << QStringList{"--tcp", "0.0.0.0:0"} << 2 << QByteArray("--allow-remote");
     QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QByteArray("unknown option --bogus");
     QTest::newRow("port in use") << QStringList{"--tcp", "127.0.0.1:PORT"} << 1 << QByteArray("cannot listen");

@@ -362,7 +362,7 @@ void TestAddressDialog::set()
     QCOMPARE(rig.control.callIds(),
              QList<Dispid>({Dispid::StopLink, Dispid::CloseLink, Dispid::OpenLink, Dispid::StartLink}));
     QCOMPARE(rig.control.callsOf(Dispid::OpenLink).first().args, QVariantList({packed, -1, -1, -1}));
-    QCOMPARE(rig.control.callsOf(Dispid::StartLink).first().args, QVariantList({0}));
+    QCOMPARE(rig.control.callsOf(Dispid::StartLink).first().args, QVariantList{0});
     QCOMPARE(rig.labels.writes, QStringList({"PortNmae=" + label, "Port=", "Baud="}));
     QVERIFY(rig.messages.isEmpty());
     quint8 a = rig.address.IPOctet1, b = rig.address.IPOctet2, c = rig.address.IPOctet3, d = rig.address.IPOctet4;
