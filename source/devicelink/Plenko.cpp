@@ -354,9 +354,13 @@ void Plenko::handleItem(const FrameReader::Item &item)
             sendFrame();
         break;
     case FrameReader::Kind::Frame:
-        // Every sound frame is acknowledged. Only one that follows this command's ACK answers it:
-        // the device writes in order, so an earlier, abandoned command's response comes before.
-        sendByte(Wire::ACK);
+        // Only a frame that follows this command's ACK answers it: the device writes in order, so
+        // an earlier, abandoned command's response comes before. A stale frame is acknowledged
+        // only while no command is out: once this command's frame has gone out, the device drops
+        // the stale answer when it reads that frame, and an ACK sent now could reach it after it
+        // has sent this command's response, be taken for that one's and stop a resend it owes.
+        if (phase != Phase::AwaitAck)
+            sendByte(Wire::ACK);
         if (phase == Phase::AwaitResponse)
             endCommand(LinkError::None, quint8(item.body.at(0)), item.body.mid(1));
         break;
