@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <optional>
 
@@ -63,6 +64,10 @@ public:
     static constexpr int kMaxSends = 3;
     static constexpr int kMaxBadResponses = 3;
     static constexpr int kMaxParameter = Wire::kMaxBody - 1; // one body byte is the command code
+    // After a command given up while the device may still be sending for it, the next frame waits
+    // until no byte has come for kQuietGapMs (five byte times at 2400 bit/s), kMaxSettleMs at most.
+    static constexpr int kQuietGapMs = 20;
+    static constexpr int kMaxSettleMs = 100;
 
     explicit Plenko(QObject *parent = nullptr);
     ~Plenko() override;
@@ -100,7 +105,8 @@ public:
 
 private:
     enum class Link { None, Connecting, Open, Started };
-    enum class Phase { Ending, AwaitAck, AwaitResponse };
+    // Settling: accepted, the frame waits for a quiet line (forgetCutFrame).
+    enum class Phase { Ending, Settling, AwaitAck, AwaitResponse };
 
     struct Command
     {
@@ -133,6 +139,7 @@ private:
     void sendFrame();
     void sendByte(char byte);
     void forgetCutFrame();
+    void lineSettled();
 
     Link m_link = Link::None;
     LinkTransport *m_transport = nullptr;
@@ -142,8 +149,10 @@ private:
     ModemLines *m_modemLinesOverride = nullptr;
 
     FrameReader m_reader;
-    // A frame was cut off when its command ended; its rest may still be arriving.
-    bool m_cutFrameTailPending = false;
+    // A command was given up while the device may still be sending for it.
+    bool m_lineUnsettled = false;
+    QTimer m_quietGap;
+    QElapsedTimer m_settleClock;
     std::optional<Command> m_command;
     QTimer m_timeout;
 
