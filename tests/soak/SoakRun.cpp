@@ -71,6 +71,7 @@ bool SoakRun::run(Plenko &control, std::vector<CommandRecord> &records, RunFigur
 {
     records.assign(size_t(m_settings.commands), CommandRecord{});
     if (!openLink(control)) {
+        records.clear();
         *error = QStringLiteral("the first OpenLink failed");
         return false;
     }
@@ -81,8 +82,15 @@ bool SoakRun::run(Plenko &control, std::vector<CommandRecord> &records, RunFigur
     for (int index = 0; index < m_settings.commands; ++index) {
         if (index == warmUp)
             figures.rssAfterWarmUp = bench::currentRssBytes();
-        if (linkDown)
-            linkDown = !reconnect(control, figures);
+        if (linkDown && !reconnect(control, figures)) {
+            // The emulator is gone (it ended, or was ended): the rest would only be refusals.
+            *error = QStringLiteral("no link after command %1: reconnection failed").arg(index - 1);
+            records.resize(size_t(index));
+            figures.rssAtEnd = bench::currentRssBytes();
+            figures.wallSeconds = double(wall.elapsed()) / 1000.0;
+            return false;
+        }
+        linkDown = false;
 
         CommandRecord &record = records[size_t(index)];
         qint32 code = codeFor(index);

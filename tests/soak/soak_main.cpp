@@ -87,7 +87,8 @@ bool soak(bool pty, const SoakSettings &base, const QStringList &mixArgs, int wi
     }
     if (!ran) {
         print(QStringLiteral("soak %1: %2").arg(name, error));
-        return false;
+        if (records.empty())
+            return false; // otherwise the commands so far are still worth checking
     }
     const SoakTrace trace = SoakTrace::read(emulator.tracePath());
     if (!trace.error.isEmpty()) {
@@ -129,7 +130,7 @@ bool soak(bool pty, const SoakSettings &base, const QStringList &mixArgs, int wi
               .arg(verdict.ambiguous));
     for (const QString &line : verdict.cases)
         print(QStringLiteral("  case: ") + line);
-    const bool passed = verdict.passed() && cpuOk && memoryOk && reconnectOk;
+    const bool passed = ran && verdict.passed() && cpuOk && memoryOk && reconnectOk;
     print(QStringLiteral("  %1").arg(passed ? QStringLiteral("PASS") : QStringLiteral("FAIL")));
     return passed;
 }
