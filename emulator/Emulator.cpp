@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 Emulator::Emulator(EmulatorOptions options, QObject *parent)
-    : QObject(parent), m_options(std::move(options)), m_faults(m_options.fault)
+    : QObject(parent), m_options(std::move(options)), m_faults(m_options.fault, m_options.faultMix)
 {
     m_model.setReinsertMs(m_options.reinsertMs);
     connect(&m_server, &QTcpServer::pendingConnectionAvailable, this, &Emulator::acceptConnections);
@@ -50,7 +50,7 @@ bool Emulator::start(QString *error)
             return false;
         }
         m_ptySession = std::make_unique<Session>(m_pty.get(), &m_model, &m_faults, &m_trace,
-                                                 Session::Settings{m_options.timeScale});
+                                                 sessionSettings());
         connect(m_pty.get(), &Link::closed, this, [this] {
             m_ptySession->reset();
             m_trace.event(QStringLiteral("pty"), QStringLiteral("hung up; %1 now leads to %2")
@@ -89,7 +89,7 @@ void Emulator::acceptConnections()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         auto *link = new TcpLink(socket, ++m_connections, this);
-        auto *session = new Session(link, &m_model, &m_faults, &m_trace, Session::Settings{m_options.timeScale}, link);
+        auto *session = new Session(link, &m_model, &m_faults, &m_trace, sessionSettings(), link);
         Q_UNUSED(session);
         m_trace.event(link->name(), QStringLiteral("connected from %1").arg(link->peer()));
         connect(link, &TcpLink::overflowed, this, [this, link] {
@@ -100,6 +100,14 @@ void Emulator::acceptConnections()
             link->deleteLater();
         });
     }
+}
+
+Session::Settings Emulator::sessionSettings() const
+{
+    Session::Settings settings;
+    settings.timeScale = m_options.timeScale;
+    settings.answerIds = m_options.answerIds;
+    return settings;
 }
 
 void Emulator::writeSurface()

@@ -3,6 +3,7 @@
 #include "DeviceModel.h"
 #include "EmulatorOptions.h"
 #include "Faults.h"
+#include "Session.h"
 #include "Trace.h"
 
 #include <QObject>
@@ -11,7 +12,6 @@
 #include <memory>
 
 class PtyLink;
-class Session;
 
 // The emulated device and the links it listens on.
 class Emulator : public QObject
@@ -34,6 +34,7 @@ public:
 private:
     void acceptConnections();
     void writeSurface();
+    Session::Settings sessionSettings() const;
 
     EmulatorOptions m_options;
     TraceLog m_trace;

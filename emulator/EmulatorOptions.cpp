@@ -95,6 +95,13 @@ QString emulatorHelpText()
         "  --fault MODE         misbehave: silent, late:MS, partial, garbage, bad-bcc-once,\n"
         "                       bad-bcc, nak, short-len, close-mid\n"
         "  --fault-count N      apply the fault to the first N command frames only\n"
+        "  --fault-mix SEED[:RATE]  for each command frame, one of the faults above or none,\n"
+        "                       drawn from SEED; RATE = share of frames with a fault (default\n"
+        "                       0.3); every choice goes into the trace\n"
+        "  --mix-timeout MS     the client's time-out that late answers of the mix land\n"
+        "                       around: 0.75 to 1.25 times MS (default 1000)\n"
+        "  --answer-ids         start each response's data with the number of the command\n"
+        "                       frame on its link (4 bytes, big-endian) and its command code\n"
         "  --help               show this text\n"
         "  --version            show the version of kestra-emu and of Qt\n"
         "\n"
@@ -158,6 +165,18 @@ bool parseEmulatorOptions(const QStringList &arguments, EmulatorOptions *options
         } else if (option == QLatin1String("--fault")) {
             if (!reader.value(option, &faultText))
                 return false;
+        } else if (option == QLatin1String("--fault-mix")) {
+            if (!reader.value(option, &value))
+                return false;
+            if (!parseFaultMix(value, &result.faultMix)) {
+                *error = QStringLiteral("--fault-mix: expected SEED or SEED:RATE (RATE from 0 to 1), got %1").arg(value);
+                return false;
+            }
+        } else if (option == QLatin1String("--mix-timeout")) {
+            if (!reader.value(option, &value) || !parseInt(option, value, 1, &result.faultMix.timeoutMs, error))
+                return false;
+        } else if (option == QLatin1String("--answer-ids")) {
+            result.answerIds = true;
         } else if (option == QLatin1String("--fault-count")) {
             if (!reader.value(option, &value) || !parseInt(option, value, 0, &faultCount, error))
                 return false;
@@ -171,6 +190,10 @@ bool parseEmulatorOptions(const QStringList &arguments, EmulatorOptions *options
         return false;
     }
     result.fault.count = faultCount;
+    if (result.faultMix.enabled && !faultText.isEmpty()) {
+        *error = QStringLiteral("--fault-mix and --fault exclude each other");
+        return false;
+    }
     if (result.tcp && !result.allowRemote && !result.tcpHost.isLoopback()) {
         *error = QStringLiteral("--tcp: %1 is not a loopback address; add --allow-remote to listen there")
                      .arg(result.tcpHost.toString());

@@ -20,6 +20,8 @@ struct EmulatorOptions
     QString traceFile;
     QString surfacePng;
     FaultPlan fault;
+    FaultMix faultMix;
+    bool answerIds = false;
     bool help = false;
     bool version = false;
 };

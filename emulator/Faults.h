@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // Ways the emulated device misbehaves, for tests of the client's error handling.
 enum class FaultMode {
@@ -25,27 +26,48 @@ struct FaultPlan
     int count = -1;
 };
 
+// A random mixture of faults: for each command frame, with probability rate, one of the fault
+// modes (each as likely as the others), otherwise none. The sequence depends on the seed alone,
+// so a run can be repeated. Late answers come 0.75 to 1.25 times timeoutMs after the operation
+// time, so that they land on both sides of a client's time-out of timeoutMs.
+struct FaultMix
+{
+    bool enabled = false;
+    quint64 seed = 0;
+    double rate = 0.3;
+    int timeoutMs = 1000;
+};
+
+// What the device does to one command frame.
+struct FaultChoice
+{
+    FaultMode mode = FaultMode::None;
+    int lateMs = 0;
+    bool operator==(const FaultChoice &) const = default;
+};
+
 // "silent", "late:MS", ...; false when the text names no fault.
 bool parseFault(const QString &text, FaultPlan *plan);
+// "SEED" or "SEED:RATE" (RATE from 0 to 1); false when the text is neither.
+bool parseFaultMix(const QString &text, FaultMix *mix);
 QString faultName(FaultMode mode);
+// "late:MS" for a late answer, otherwise the mode's name.
+QString faultText(const FaultChoice &choice);
 
 // Hands out the fault for each command frame the device receives, over all links together.
 class FaultPolicy
 {
 public:
-    explicit FaultPolicy(FaultPlan plan = {}) : m_plan(plan) {}
+    explicit FaultPolicy(FaultPlan plan = {}, FaultMix mix = {});
     const FaultPlan &plan() const { return m_plan; }
-    FaultMode nextCommand()
-    {
-        if (m_plan.mode == FaultMode::None)
-            return FaultMode::None;
-        if (m_plan.count >= 0 && m_used >= m_plan.count)
-            return FaultMode::None;
-        ++m_used;
-        return m_plan.mode;
-    }
+    bool mixed() const { return m_mix.enabled; }
+    FaultChoice nextCommand();
 
 private:
+    quint64 nextRandom();
+
     FaultPlan m_plan;
+    FaultMix m_mix;
+    quint64 m_state = 0;
     int m_used = 0;
 };

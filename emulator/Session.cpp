@@ -121,10 +121,15 @@ void Session::onCommand(const QByteArray &body)
     else if (m_state == State::AwaitingAck)
         abandon("a new command arrived before its response was acknowledged");
 
+    m_frameNumber = ++m_framesReceived;
     m_fault = m_faults->nextCommand();
-    if (m_fault == FaultMode::Silent)
+    if (m_faults->mixed())
+        m_trace->event(m_link->name(), QStringLiteral("command #%1 %2 fault %3")
+                                           .arg(m_frameNumber)
+                                           .arg(hexCode(quint8(body[0])), faultText(m_fault)));
+    if (m_fault.mode == FaultMode::Silent)
         return;
-    if (m_fault == FaultMode::Nak) {
+    if (m_fault.mode == FaultMode::Nak) {
         send("NAK", QByteArray(1, Wire::NAK));
         return;
     }
@@ -133,8 +138,8 @@ void Session::onCommand(const QByteArray &body)
     m_code = quint8(body[0]);
     m_parameter = body.mid(1);
     qint64 ms = std::llround(m_model->operationMs(m_code, m_parameter) * m_settings.timeScale);
-    if (m_fault == FaultMode::Late)
-        ms += m_faults->plan().lateMs;
+    if (m_fault.mode == FaultMode::Late)
+        ms += m_fault.lateMs;
     m_state = State::Working;
     m_operationTimer.start(int(qBound<qint64>(0, ms, qint64(std::numeric_limits<int>::max()))));
 }
@@ -143,9 +148,14 @@ void Session::finishOperation()
 {
     const DeviceModel::Outcome outcome = m_model->execute(m_code, m_parameter);
     QByteArray body;
-    body.reserve(1 + outcome.data.size());
+    body.reserve(1 + 5 + outcome.data.size());
     body.append(char(outcome.status));
-    body.append(outcome.data.left(Wire::kMaxBody - 1));
+    if (m_settings.answerIds) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            body.append(char((m_frameNumber >> shift) & 0xFF));
+        body.append(char(m_code));
+    }
+    body.append(outcome.data.left(Wire::kMaxBody - body.size()));
     m_response = encodeFrame(body);
     m_parameter.clear();
     m_sends = 0;
@@ -155,7 +165,7 @@ void Session::finishOperation()
 void Session::sendResponse()
 {
     ++m_sends;
-    switch (m_fault) {
+    switch (m_fault.mode) {
     case FaultMode::Partial:
         send("partial", m_response.left(m_response.size() / 2));
         m_state = State::Idle;

@@ -23,6 +23,10 @@ public:
     {
         double timeScale = 1.0;
         int ackWaitMs = 1000;
+        // Each response's data starts with the identity of the command frame it answers: the
+        // frame's number on this link (4 bytes, big-endian, from 1) and its command code. A
+        // checker can then tell which command every answer belongs to.
+        bool answerIds = false;
     };
 
     Session(Link *link, DeviceModel *model, FaultPolicy *faults, TraceLog *trace, Settings settings,
@@ -50,7 +54,9 @@ private:
     StreamSplitter m_splitter;
 
     State m_state = State::Idle;
-    FaultMode m_fault = FaultMode::None; // for the command in hand
+    FaultChoice m_fault; // for the command in hand
+    quint32 m_framesReceived = 0; // sound command frames on this link, over hang-ups too
+    quint32 m_frameNumber = 0;    // the command in hand's
     quint8 m_code = 0;
     QByteArray m_parameter;
     QByteArray m_response; // the sound response frame

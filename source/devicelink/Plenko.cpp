@@ -22,6 +22,8 @@ Plenko::Plenko(QObject *parent) : QObject(parent)
     // A coarse timer may fire 5 % late, a second and a half on a 30-second command.
     m_timeout.setTimerType(Qt::PreciseTimer);
     connect(&m_timeout, &QTimer::timeout, this, &Plenko::handleTimeout);
+    m_quietGap.setSingleShot(true);
+    connect(&m_quietGap, &QTimer::timeout, this, &Plenko::lineSettled);
 }
 
 Plenko::~Plenko()
@@ -268,7 +270,7 @@ void Plenko::detach()
     }
     ++m_linkGeneration;
     m_reader.reset();
-    m_cutFrameTailPending = false;
+    m_lineUnsettled = false;
     m_link = Link::None;
 }
 
@@ -307,8 +309,8 @@ QVariant Plenko::StartLink(qint32 mode)
 QVariant Plenko::StopLink()
 {
     if (m_command) {
-        endCommand(LinkError::Aborted);
         forgetCutFrame();
+        endCommand(LinkError::Aborted);
     }
     if (m_link == Link::Started)
         m_link = Link::Open;
@@ -375,14 +377,19 @@ QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeou
     body.append(char(quint8(code)));
     body.append(parameter);
     m_command->frame = encodeFrame(body);
-    if (m_cutFrameTailPending) {
-        // What was read since a frame was cut off began inside its rest. A stale frame that
-        // arrives from here on starts with its own STX and is read, acknowledged and dropped.
-        m_reader.reset();
-        m_cutFrameTailPending = false;
-    }
     if (timeoutMs > 0)
         m_timeout.start(timeoutMs);
+    if (m_lineUnsettled) {
+        // The device may still be sending for the command before (see forgetCutFrame): the frame
+        // goes out once the line has been quiet for a moment, within this command's time-out.
+        m_command->phase = Phase::Settling;
+        if (m_journal)
+            m_journal->event("settle", QStringLiteral("the frame waits for the line to fall quiet after the "
+                                                      "command before was given up"));
+        m_settleClock.start();
+        m_quietGap.start(kQuietGapMs);
+        return Accepted;
+    }
     // A failed write reports the link lost; that report ends the command from the event loop.
     sendFrame();
     return Accepted;
@@ -391,8 +398,8 @@ QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeou
 QVariant Plenko::AbortCommand()
 {
     if (m_command) {
-        endCommand(LinkError::Aborted);
         forgetCutFrame();
+        endCommand(LinkError::Aborted);
     }
     return 0;
 }
@@ -426,6 +433,14 @@ void Plenko::journalBytes(bool incoming, const char *kind, QByteArrayView bytes)
 
 void Plenko::handleBytes(const QByteArray &bytes)
 {
+    if (m_command && m_command->phase == Phase::Settling) {
+        // Still the command before's: dropped unread. A line that never falls quiet holds the
+        // frame back kMaxSettleMs at most.
+        journalBytes(true, "dropped", bytes);
+        if (m_settleClock.elapsed() < kMaxSettleMs)
+            m_quietGap.start(kQuietGapMs);
+        return;
+    }
     const QList<FrameReader::Item> items = m_reader.feed(bytes);
     for (const FrameReader::Item &item : items)
         handleItem(item);
@@ -452,9 +467,13 @@ void Plenko::handleItem(const FrameReader::Item &item)
     case FrameReader::Kind::Frame:
         if (m_journal)
             journalBytes(true, phase == Phase::AwaitResponse ? "response" : "late-frame", encodeFrame(item.body));
-        // Every sound frame is acknowledged. Only one that follows this command's ACK answers it:
-        // the device writes in order, so an earlier, abandoned command's response comes before.
-        sendByte(Wire::ACK);
+        // Only a frame that follows this command's ACK answers it: the device writes in order, so
+        // an earlier, abandoned command's response comes before. A stale frame is acknowledged
+        // only while no command is out: once this command's frame has gone out, the device drops
+        // the stale answer when it reads that frame, and an ACK sent now could reach it after it
+        // has sent this command's response, be taken for that one's and stop a resend it owes.
+        if (phase != Phase::AwaitAck)
+            sendByte(Wire::ACK);
         if (phase == Phase::AwaitResponse)
             endCommand(LinkError::None, quint8(item.body.at(0)), item.body.mid(1));
         break;
@@ -491,23 +510,40 @@ void Plenko::handleTimeout()
 {
     if (!m_command)
         return;
-    endCommand(LinkError::TimedOut);
     forgetCutFrame();
+    endCommand(LinkError::TimedOut);
+}
+
+void Plenko::lineSettled()
+{
+    if (!m_command || m_command->phase != Phase::Settling)
+        return;
+    m_reader.reset(); // what was read while idle may have begun inside a cut frame's rest
+    m_lineUnsettled = false;
+    sendFrame();
 }
 
 void Plenko::forgetCutFrame()
 {
-    // The response may be half-way through, or cut short for good (a length that promised more
-    // than came); either way it must not swallow the next one. Its rest may still arrive as loose
-    // bytes, and an STX among them (in the data, or as the checksum) would start a false frame;
-    // so the next command starts reading afresh.
-    m_cutFrameTailPending = m_cutFrameTailPending || m_reader.inFrame();
+    // Called as a command is given up, before it ends. The response may be half-way through, or
+    // cut short for good (a length that promised more than came); either way it must not swallow
+    // the next one, so reading starts afresh. Its rest may still arrive as loose bytes: an STX
+    // among them (in the data, or as the checksum) would start a false frame that swallows the
+    // next answer, an ACK or NAK byte would be taken for the next command's. And when the ACK
+    // itself has not come, it may be held up on the line together with the answer, and the two
+    // would be taken for the next command's. The frames cannot tell these apart from the next
+    // command's traffic; so the next frame waits until the line has been quiet for a moment.
+    // After a normal ending, or a time-out while the ACK was in and nothing arriving, nothing
+    // waits.
+    m_lineUnsettled = m_lineUnsettled || m_reader.inFrame()
+                      || (m_command && m_command->phase == Phase::AwaitAck);
     m_reader.reset();
 }
 
 void Plenko::endCommand(qint32 errorCode, qint32 responseCode, const QByteArray &data)
 {
     m_timeout.stop();
+    m_quietGap.stop();
     m_command.reset();
     ++m_commandGeneration;
     m_errorCode = errorCode;

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <optional>
 
@@ -69,6 +70,10 @@ public:
     static constexpr int kMaxSends = 3;
     static constexpr int kMaxBadResponses = 3;
     static constexpr int kMaxParameter = Wire::kMaxBody - 1; // one body byte is the command code
+    // After a command given up while the device may still be sending for it, the next frame waits
+    // until no byte has come for kQuietGapMs (five byte times at 2400 bit/s), kMaxSettleMs at most.
+    static constexpr int kQuietGapMs = 20;
+    static constexpr int kMaxSettleMs = 100;
 
     explicit Plenko(QObject *parent = nullptr);
     ~Plenko() override;
@@ -108,7 +113,8 @@ public:
 
 private:
     enum class Link { None, Connecting, Open, Started };
-    enum class Phase { Ending, AwaitAck, AwaitResponse };
+    // Settling: accepted, the frame waits for a quiet line (forgetCutFrame).
+    enum class Phase { Ending, Settling, AwaitAck, AwaitResponse };
 
     struct Command
     {
@@ -141,6 +147,7 @@ private:
     void sendFrame();
     void sendByte(char byte);
     void forgetCutFrame();
+    void lineSettled();
     void openFailed(qint32 result, const QString &what, const QString &reason, const QString &hint = {});
     void journalBytes(bool incoming, const char *kind, QByteArrayView bytes);
     void journalEnd();
@@ -153,8 +160,10 @@ private:
     ModemLines *m_modemLinesOverride = nullptr;
 
     FrameReader m_reader;
-    // A frame was cut off when its command ended; its rest may still be arriving.
-    bool m_cutFrameTailPending = false;
+    // A command was given up while the device may still be sending for it.
+    bool m_lineUnsettled = false;
+    QTimer m_quietGap;
+    QElapsedTimer m_settleClock;
     std::optional<Command> m_command;
     QTimer m_timeout;
 

@@ -6,6 +6,7 @@
 #include "Trace.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -52,6 +53,8 @@ private slots:
     void faultNames_data();
     void faultNames();
     void faultCountLimitsTheFault();
+    void faultMixIsReproducible_data();
+    void faultMixIsReproducible();
     void splitterKeepsRawBytes_data();
     void splitterKeepsRawBytes();
     void splitterAtEveryByteBoundary();
@@ -270,6 +273,10 @@ void TestEmuDevice::options_data()
     refused("negative speed", {"--wire-speed", "-9600"}, "--wire-speed");
     refused("bad fault", {"--fault", "sometimes"}, "unknown mode");
     refused("bad late", {"--fault", "late:soon"}, "unknown mode");
+    refused("mix without seed", {"--fault-mix", ":0.3"}, "--fault-mix");
+    refused("mix rate above 1", {"--fault-mix", "5:1.5"}, "--fault-mix");
+    refused("mix and fault", {"--fault-mix", "5", "--fault", "nak"}, "exclude");
+    refused("mix time-out 0", {"--mix-timeout", "0"}, "--mix-timeout");
     refused("unknown option", {"--frobnicate"}, "unknown option");
     refused("nothing to listen on", {"--no-tcp"}, "nothing to listen on");
 }
@@ -335,12 +342,57 @@ void TestEmuDevice::faultNames()
 void TestEmuDevice::faultCountLimitsTheFault()
 {
     FaultPolicy limited(FaultPlan{FaultMode::Nak, 0, 2});
-    QCOMPARE(limited.nextCommand(), FaultMode::Nak);
-    QCOMPARE(limited.nextCommand(), FaultMode::Nak);
-    QCOMPARE(limited.nextCommand(), FaultMode::None);
+    QCOMPARE(limited.nextCommand().mode, FaultMode::Nak);
+    QCOMPARE(limited.nextCommand().mode, FaultMode::Nak);
+    QCOMPARE(limited.nextCommand().mode, FaultMode::None);
     FaultPolicy always(FaultPlan{FaultMode::Garbage, 0, -1});
     for (int i = 0; i < 10; ++i)
-        QCOMPARE(always.nextCommand(), FaultMode::Garbage);
+        QCOMPARE(always.nextCommand().mode, FaultMode::Garbage);
+}
+
+void TestEmuDevice::faultMixIsReproducible_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("minShare"); // of frames with a fault, over 9,000 frames
+    QTest::addColumn<double>("maxShare");
+    QTest::newRow("default rate") << "7" << 0.27 << 0.33;
+    QTest::newRow("every frame") << "12345:1" << 1.0 << 1.0;
+    QTest::newRow("never") << "99:0" << 0.0 << 0.0;
+    QTest::newRow("largest seed") << "18446744073709551615:0.5" << 0.47 << 0.53;
+}
+
+void TestEmuDevice::faultMixIsReproducible()
+{
+    QFETCH(QString, text);
+    QFETCH(double, minShare);
+    QFETCH(double, maxShare);
+    FaultMix mix;
+    mix.timeoutMs = 200;
+    QVERIFY(parseFaultMix(text, &mix));
+    FaultPolicy first(FaultPlan{}, mix);
+    FaultPolicy again(FaultPlan{}, mix);
+    FaultMix otherSeed = mix;
+    ++otherSeed.seed;
+    FaultPolicy other(FaultPlan{}, otherSeed);
+    constexpr int kFrames = 9000;
+    int faults = 0;
+    int differ = 0;
+    QSet<int> modes;
+    for (int i = 0; i < kFrames; ++i) {
+        const FaultChoice choice = first.nextCommand();
+        QCOMPARE(again.nextCommand(), choice);
+        differ += other.nextCommand() == choice ? 0 : 1;
+        faults += choice.mode == FaultMode::None ? 0 : 1;
+        modes.insert(int(choice.mode));
+        if (choice.mode == FaultMode::Late)
+            QVERIFY2(choice.lateMs >= 150 && choice.lateMs <= 250, qPrintable(faultText(choice)));
+        else
+            QCOMPARE(choice.lateMs, 0);
+    }
+    QVERIFY2(faults >= minShare * kFrames && faults <= maxShare * kFrames, qPrintable(QString::number(faults)));
+    QCOMPARE(modes.size(), maxShare == 0 ? 1 : minShare == 1 ? 9 : 10); // every mode comes up
+    if (minShare < 1 && maxShare > 0)
+        QVERIFY(differ > 0);
 }
 
 void TestEmuDevice::splitterKeepsRawBytes_data()
