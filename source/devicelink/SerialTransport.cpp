@@ -69,7 +69,12 @@ void SerialTransport::handleError(QSerialPort::SerialPortError error)
         return;
     // Everything read before the failure has gone out through readyRead already. The close
     // waits for the event loop: the port is still inside its own notifier here.
-    reportLost(m_port->errorString());
+    // After a hang-up the port's own words are whatever the next call failed with ("Inappropriate
+    // ioctl for device"); say what happened and keep them for the record.
+    reportLost(error == QSerialPort::ResourceError || error == QSerialPort::ReadError
+                   ? QStringLiteral("the device went away (unplugged, switched off, or the far end hung up): %1")
+                         .arg(m_port->errorString())
+                   : m_port->errorString());
     QMetaObject::invokeMethod(this, &SerialTransport::closeAfterFailure, Qt::QueuedConnection);
 }
 
