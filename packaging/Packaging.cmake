@@ -1,6 +1,6 @@
 # Installation and the Debian package.
 #
-#   cmake --install <build> --prefix <dir>     bin/brindle, bin/kestra-emu, the desktop entry, the icon
+#   cmake --install <build> --prefix <dir>     bin/brindle, bin/kestra-send, bin/kestra-emu, the desktop entry, the icon
 #   (cd <build> && cpack -G DEB)               brindle_<version>_<arch>.deb
 #
 # The console's own install line sits with its target (source/app); the emulator ships beside it so
@@ -9,8 +9,8 @@
 include(GNUInstallDirs)
 
 install(TARGETS kestra-emu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# Both programs link only system libraries: no run-time search path of their own in bin/.
-set_target_properties(brindle kestra-emu PROPERTIES INSTALL_RPATH "")
+# The programs link only system libraries: no run-time search path of their own in bin/.
+set_target_properties(brindle kestra-emu kestra-send PROPERTIES INSTALL_RPATH "")
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/brindle.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/brindle.svg
