@@ -145,6 +145,10 @@ void LinkSession::close()
 {
     if (m_control.CommStatus().toInt() == LinkStatus::NoLink)
         return;
+    // The ACK of the last response is still queued for the line; closing at once would drop it
+    // and the device would count its response as undelivered. One pass of the event loop lets
+    // the line take it.
+    QCoreApplication::processEvents();
     m_control.StopLink();
     m_control.CloseLink();
 }
