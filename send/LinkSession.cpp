@@ -128,9 +128,9 @@ CommandOutcome LinkSession::run(const PlannedCommand &command)
         outcome.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
         return outcome;
     }
-    // One pass over what is pending, then block until the next event: the control changes
-    // CommStatus only while events are processed, so every change wakes this loop.
-    QCoreApplication::processEvents();
+    // Each pass handles what is pending and blocks only when nothing was (the dispatcher's own
+    // rule), so the frame goes out at once and the wait then sleeps until the line has news. The
+    // control changes CommStatus only while events are processed, so every change wakes this loop.
     while (m_control.CommStatus().toInt() == LinkStatus::Busy)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     outcome.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
