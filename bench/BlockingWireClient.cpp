@@ -1,4 +1,5 @@
 #include "BlockingWireClient.h"
+#include "Protocol.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -12,11 +13,11 @@
 
 namespace {
 
-constexpr char kStx = 0x02;
-constexpr char kEtx = 0x03;
-constexpr char kAck = 0x06;
-constexpr char kNak = 0x15;
-constexpr std::size_t kMaxBody = 65535;
+constexpr char kStx = Wire::STX;
+constexpr char kEtx = Wire::ETX;
+constexpr char kAck = Wire::ACK;
+constexpr char kNak = Wire::NAK;
+constexpr std::size_t kMaxBody = Wire::kMaxBody;
 
 } // namespace
 

@@ -3,6 +3,9 @@
 
 #include "BenchSupport.h"
 #include "ConsoleHarness.h"
+#include "LinkJournal.h"
+#include "Plenko.h"
+#include "Protocol.h"
 #include "ResponseDisplay.h"
 #include "SamplePrint.h"
 #include "frmMain.h"
@@ -21,11 +24,11 @@
 
 namespace {
 
-constexpr qint32 kBufferClear = 73;
-constexpr qint32 kMagneticRead = 34;
-constexpr qint32 kMagneticData = 57;
-constexpr qint32 kMagneticWrite = 49;
-constexpr qint32 kPrintData = 65;
+constexpr qint32 kBufferClear = DeviceCommand::BufferClear;
+constexpr qint32 kMagneticRead = DeviceCommand::MagneticRead;
+constexpr qint32 kMagneticData = DeviceCommand::MagneticData;
+constexpr qint32 kMagneticWrite = DeviceCommand::MagneticWrite;
+constexpr qint32 kPrintData = DeviceCommand::PrintData;
 
 int report(const QJsonObject &result)
 {
@@ -71,7 +74,8 @@ int roundTrip(const QStringList &args)
                   {"stripe", "stripe text", "TEXT"},
                   {"path", "runner or buttons", "PATH", "runner"},
                   {"display", "window (the shown window's boxes) or none (a display that shows nothing)",
-                   "DISPLAY", "window"}});
+                   "DISPLAY", "window"},
+                  {"journal", "record the link into FILE, as brindle --journal does", "FILE"}});
     p.process(args);
     const int count = p.value("count").toInt();
     const int warmup = p.value("warmup").toInt();
@@ -79,9 +83,18 @@ int roundTrip(const QStringList &args)
     const bool viaButtons = p.value("path") == QLatin1String("buttons");
     const bool noDisplay = p.value("display") == QLatin1String("none");
 
+    // Declared before the console, so that it outlives the control that writes into it.
+    LinkJournal journal;
     ConsoleHarness console;
     if (!console.showAndWaitExposed())
         return fail("the window was not exposed");
+    if (p.isSet("journal")) {
+        QString reason;
+        auto *plenko = dynamic_cast<Plenko *>(&console.control());
+        if (!plenko || !journal.open(p.value("journal"), &reason))
+            return fail("the journal does not open");
+        plenko->setJournal(&journal);
+    }
     if (!console.connectLoopback())
         return fail("no link to the emulator");
     if (!writeStripe(console, stripe))
@@ -132,7 +145,8 @@ int roundTrip(const QStringList &args)
     };
     const QList<double> clear = series(false);
     const QList<double> read = series(true);
-    const char *client = noDisplay ? "console-nodisplay" : viaButtons ? "console-buttons" : "console";
+    const char *client = noDisplay ? "console-nodisplay" : viaButtons ? "console-buttons"
+                         : journal.isOpen() ? "console-journal" : "console";
     return report({{"client", client},
                    {"clear", bench::toJsonArray(clear)},
                    {"read", bench::toJsonArray(read)},

@@ -149,7 +149,7 @@ std::optional<QJsonObject> runForJson(const QString &program, const QStringList 
     return result;
 }
 
-SpawnResult spawnMeasured(const QStringList &argv, const QStringList &extraEnv, int timeoutMs)
+SpawnResult spawnMeasured(const QStringList &argv, const QStringList &extraEnv, int timeoutMs, bool quietStderr)
 {
     SpawnResult result;
     int pipeFds[2];
@@ -182,6 +182,8 @@ SpawnResult spawnMeasured(const QStringList &argv, const QStringList &extraEnv, 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    if (quietStderr)
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
 
     // Written in place, so that nothing is allocated between the clock and the spawn.
     std::snprintf(t0Entry.data(), size_t(t0Entry.size()) + 1, "BENCH_T0_NS=%lld",

@@ -62,6 +62,7 @@ struct SpawnResult
     rusage usage{};
     QString error;
 };
-SpawnResult spawnMeasured(const QStringList &argv, const QStringList &extraEnv, int timeoutMs);
+// quietStderr: the child's standard error goes to /dev/null (a run that is meant to fail).
+SpawnResult spawnMeasured(const QStringList &argv, const QStringList &extraEnv, int timeoutMs, bool quietStderr = false);
 
 } // namespace bench

@@ -56,6 +56,7 @@ QString verdictText(Verdict verdict)
     case Verdict::Met: return QStringLiteral("met");
     case Verdict::Missed: return QStringLiteral("MISSED");
     case Verdict::NotMeasured: return QStringLiteral("not measured");
+    case Verdict::Reported: return QStringLiteral("reported");
     }
     return {};
 }

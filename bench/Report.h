@@ -8,14 +8,15 @@
 // the markdown file that docs/performance.md is.
 namespace bench {
 
-enum class Verdict { Met, Missed, NotMeasured };
+// Reported: a figure shown beside another, without a target of its own.
+enum class Verdict { Met, Missed, NotMeasured, Reported };
 
 // A figure that could not be measured (NaN, infinite) is never judged as met.
 Verdict atMost(double value, double limit);
 Verdict atLeast(double value, double limit);
 // |value - reference| <= tolerance * reference
 Verdict within(double value, double reference, double tolerance);
-QString verdictText(Verdict verdict); // "met", "MISSED", "not measured"
+QString verdictText(Verdict verdict); // "met", "MISSED", "not measured", "reported"
 
 struct Row
 {

@@ -8,6 +8,7 @@
 #include "BenchSupport.h"
 #include "Processes.h"
 #include "Report.h"
+#include "SendBench.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,6 +18,7 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <cmath>
 #include <cstdio>
@@ -70,6 +72,7 @@ Section roundTrip(const Config &config)
     const int rounds = config.quick ? 2 : 4;
     const int perRound = total / rounds;
     const QString stripe = QString::fromLatin1(config.stripe);
+    QTemporaryDir journalDir;
 
     struct Client
     {
@@ -91,6 +94,9 @@ Section roundTrip(const Config &config)
          QStringList{"roundtrip", "--path", "buttons"} + common, {"PLENKO_TCP_PORT=" + port}},
         {"console-nodisplay", "(a″) console without its boxes: the same runner and Plenko, a display that shows nothing",
          QStringLiteral(BENCH_CONSOLE), QStringList{"roundtrip", "--display", "none"} + common, {"PLENKO_TCP_PORT=" + port}},
+        {"console-journal", "(a‴) console as (a), with the journal on (brindle --journal FILE)", QStringLiteral(BENCH_CONSOLE),
+         QStringList{"roundtrip", "--path", "runner", "--journal", journalDir.filePath("journal.log")} + common,
+         {"PLENKO_TCP_PORT=" + port}},
     };
 
     QHash<QString, QList<double>> clear, read;
@@ -139,21 +145,27 @@ Section roundTrip(const Config &config)
         const Summary c = summarize(series->value("python"));
         const Summary buttons = summarize(series->value("console-buttons"));
         const Summary bare = summarize(series->value("console-nodisplay"));
+        const Summary journaled = summarize(series->value("console-journal"));
         const double ab = ratio(a.median, b.median);
         const double ac = ratio(a.median, c.median);
         section.rows << Row{QStringLiteral("1 %1: a/b, medians (%2 / %3)").arg(name, formatMicros(a.median), formatMicros(b.median)),
                             formatRatio(ab), QStringLiteral("≤ 2"), atMost(ab, 2.0)};
         section.rows << Row{QStringLiteral("1 %1: a/c, medians (%2 / %3)").arg(name, formatMicros(a.median), formatMicros(c.median)),
                             formatRatio(ac), QStringLiteral("≤ 1"), atMost(ac, 1.0)};
+        const double journalRatio = ratio(journaled.median, a.median);
+        section.rows << Row{QStringLiteral("1 %1: journal on / off, a‴/a, medians (%2 / %3)")
+                                .arg(name, formatMicros(journaled.median), formatMicros(a.median)),
+                            formatRatio(journalRatio), QStringLiteral("≤ 1.1"), atMost(journalRatio, 1.1)};
         ratios << QStringList{name, formatRatio(ab), formatRatio(ratio(a.p99, b.p99)), formatRatio(ac),
                               formatRatio(ratio(a.p99, c.p99)), formatRatio(ratio(buttons.median, a.median)),
-                              formatRatio(ratio(bare.median, b.median)), formatRatio(ratio(bare.median, c.median))};
+                              formatRatio(ratio(bare.median, b.median)), formatRatio(ratio(bare.median, c.median)),
+                              formatRatio(ratio(journaled.median, a.median))};
     }
     section.details += QStringLiteral("\nRatios (a/b and a/c on medians are the targets; p99 ratios for information; "
                                       "a′/a is what the gating around a button's command adds; a″ is the console's "
-                                      "path without the painting of its boxes):\n\n");
+                                      "path without the painting of its boxes; a‴/a is what the journal costs):\n\n");
     section.details += markdownTable({"command", "a/b median", "a/b p99", "a/c median", "a/c p99", "a′/a median",
-                                      "a″/b median", "a″/c median"},
+                                      "a″/b median", "a″/c median", "a‴/a median"},
                                      ratios);
     int failed = 0;
     for (int n : failures)
@@ -454,7 +466,7 @@ int main(int argc, char *argv[])
     parser.addOptions({{"out", "report file to write", "FILE", QStringLiteral(BENCH_DEFAULT_OUT)},
                        {"notes", "hand-written analysis appended to the report", "FILE", QStringLiteral(BENCH_NOTES)},
                        {"quick", "small counts, for a quick check of the suite itself"},
-                       {"only", "comma-separated items to run (1-6)", "LIST", "1,2,3,4,5,6"}});
+                       {"only", "comma-separated items to run (1-7)", "LIST", "1,2,3,4,5,6,7"}});
     parser.process(app);
 
     Config config;
@@ -479,6 +491,12 @@ int main(int argc, char *argv[])
         sections << startup(config);
     if (wanted(6))
         sections << soak(config);
+    if (wanted(7)) {
+        const SendBenchResult send = measureSend({QStringLiteral(BENCH_KESTRA_EMU), QStringLiteral(BENCH_SEND),
+                                                  QStringLiteral(BENCH_RAWCLIENT), config.python,
+                                                  QStringLiteral(BENCH_PYCLIENT), config.stripe, config.quick});
+        sections << Section{send.rows, send.details};
+    }
 
     QList<Row> rows;
     QString details;

@@ -4,6 +4,7 @@
 //   {"client":"raw","clear":[us...],"read":[us...],"failures":N}
 
 #include "BlockingWireClient.h"
+#include "Protocol.h"
 
 #include <chrono>
 #include <sys/socket.h>
@@ -16,11 +17,11 @@
 
 namespace {
 
-constexpr std::uint8_t kBufferClear = 73;
-constexpr std::uint8_t kMagneticRead = 34;
-constexpr std::uint8_t kMagneticData = 57;
-constexpr std::uint8_t kMagneticWrite = 49;
-constexpr std::uint8_t kNormal = 0x20;
+constexpr std::uint8_t kBufferClear = DeviceCommand::BufferClear;
+constexpr std::uint8_t kMagneticRead = DeviceCommand::MagneticRead;
+constexpr std::uint8_t kMagneticData = DeviceCommand::MagneticData;
+constexpr std::uint8_t kMagneticWrite = DeviceCommand::MagneticWrite;
+constexpr std::uint8_t kNormal = DeviceStatus::Normal;
 
 struct Options
 {

@@ -1,7 +1,8 @@
 # Installation and the Debian package.
 #
-#   cmake --install <build> --prefix <dir>     the programs, their manual pages, the desktop entry,
-#                                              its icon, the AppStream data, copyright and changelog
+#   cmake --install <build> --prefix <dir>     the programs (brindle, kestra-send, kestra-emu), their
+#                                              manual pages, the desktop entry, its icon, the
+#                                              AppStream data, copyright and changelog
 #   (cd <build> && cpack -G DEB)               brindle_<version>_<arch>.deb
 #
 # The console's own install line sits with its target (source/app); the emulator ships beside it so
@@ -11,8 +12,8 @@
 include(GNUInstallDirs)
 
 install(TARGETS kestra-emu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# Both programs link only system libraries: no run-time search path of their own in bin/.
-set_target_properties(brindle kestra-emu PROPERTIES INSTALL_RPATH "")
+# The programs link only system libraries: no run-time search path of their own in bin/.
+set_target_properties(brindle kestra-emu kestra-send PROPERTIES INSTALL_RPATH "")
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/${BRINDLE_DESKTOP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/${BRINDLE_DESKTOP_ID}.svg
@@ -21,7 +22,7 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/${BRINDLE_DESKTOP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 # Manual pages and the changelog go in compressed at the highest level and without a time stamp
-# (gzip -9n), as Debian wants them. kestra-send's page is installed with the others.
+# (gzip -9n), as Debian wants them.
 set(brindle_gzipped)
 function(brindle_gzip source name)
     set(copy ${CMAKE_BINARY_DIR}/packaging/${name})
@@ -55,8 +56,10 @@ any device command by hand, over a serial port (a USB adapter too) or
 the network. Every command shows what was sent, what the device
 answered and whether it worked.
 .
-The package also holds kestra-emu, an emulated device for trying the
-console without hardware.")
+kestra-send does the same from scripts, test rigs and CI: one command,
+named card operations or a script of them, with output for people or
+JSON. The package also holds kestra-emu, an emulated device for trying
+both without hardware.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)

@@ -6,23 +6,12 @@
 #include "frmMain.h"
 #include "ui_frmMain.h"
 
+#include "CardOperations.h"
 #include "OperatorInput.h"
 #include "SamplePrint.h"
 
-namespace {
+using namespace CardOperations;
 
-// Device command codes.
-constexpr qint32 kMagneticRead = 34;   // '"'
-constexpr qint32 kBufferClear = 73;    // 'I'
-constexpr qint32 kReset = 95;          // '_'
-constexpr qint32 kErase = 72;          // 'H'
-constexpr qint32 kEject = 80;          // 'P'
-constexpr qint32 kMagneticData = 57;   // '9'
-constexpr qint32 kMagneticWrite = 49;  // '1'
-constexpr qint32 kPrintData = 65;      // 'A'
-constexpr qint32 kRewrite = 70;        // 'F'
-
-} // namespace
 
 void frmMain::runFixedCommand(qint32 code, const QByteArray &parameter, qint32 timeoutMs)
 {
@@ -35,27 +24,27 @@ void frmMain::runFixedCommand(qint32 code, const QByteArray &parameter, qint32 t
 
 void frmMain::cmd_Mg2Read_Click()
 {
-    runFixedCommand(kMagneticRead, {}, 30000);
+    runFixedCommand(MagneticRead.code, MagneticRead.fixedParameter(), MagneticRead.timeoutMs);
 }
 
 void frmMain::cmd_Clear_Click()
 {
-    runFixedCommand(kBufferClear, {}, 5000);
+    runFixedCommand(BufferClear.code, BufferClear.fixedParameter(), BufferClear.timeoutMs);
 }
 
 void frmMain::cmd_Reset_Click()
 {
-    runFixedCommand(kReset, {}, 30000);
+    runFixedCommand(Reset.code, Reset.fixedParameter(), Reset.timeoutMs);
 }
 
 void frmMain::cmd_Erase_Click()
 {
-    runFixedCommand(kErase, "1", 30000);
+    runFixedCommand(Erase.code, Erase.fixedParameter(), Erase.timeoutMs);
 }
 
 void frmMain::cmd_Exit_Click()
 {
-    runFixedCommand(kEject, "1", 10000);
+    runFixedCommand(Eject.code, Eject.fixedParameter(), Eject.timeoutMs);
 }
 
 // Writes the parameter box to the magnetic stripe, then ejects the card. The parameter is read
@@ -79,17 +68,17 @@ void frmMain::cmdMagwrite_Click()
     if (!timeout.ok())
         return refuseInput(timeout.refusal);
     bool dsr = dsrCheck();
-    run(kMagneticData, parameter.bytes, timeout.value, dsr);
+    run(MagneticData.code, parameter.bytes, timeout.value, dsr);
 
     const QString timeoutText = m_ui->txt_UserTimeout->text();
     timeout = readTimeoutBox(timeoutText);
     if (timeout.ok()) {
         dsr = dsrCheck();
-        run(kMagneticWrite, "2", timeout.value, dsr);
+        run(MagneticWrite.code, MagneticWrite.fixedParameter(), timeout.value, dsr);
     }
 
     dsr = dsrCheck();
-    qint32 result = run(kEject, "1", 10000, dsr);
+    qint32 result = run(Eject.code, Eject.fixedParameter(), Eject.timeoutMs, dsr);
     CommandRunner::AfterCommand(result);
     if (!timeout.ok())
         return refuseInput(timeoutRefusedMidway(
@@ -102,9 +91,9 @@ void frmMain::cmdMagwrite_Click()
 void frmMain::cmdRewrite_Click()
 {
     DisableButtons();
-    run(kPrintData, SamplePrintData(), 5000, true);
+    run(PrintSample.code, SamplePrintData(), PrintSample.timeoutMs, true);
     const bool dsr = dsrCheck();
-    qint32 result = run(kRewrite, "1", 60000, dsr);
+    qint32 result = run(Rewrite.code, Rewrite.fixedParameter(), Rewrite.timeoutMs, dsr);
     CommandRunner::AfterCommand(result);
     EnableButtons();
 }

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <QtGlobal>
+#include <cstdint>
 
 // The device protocol's constants, shared by the control, the front ends, the emulator, the
-// benchmarks and the tests, so that no code or byte is written down twice.
+// benchmarks and the tests, so that no code or byte is written down twice. Plain C++ (no Qt), so
+// that the benchmarks' plain client can share it too.
 
 // Control bytes and limits of the frame (Frame.h has the frame's layout).
 namespace Wire {
@@ -17,24 +18,24 @@ constexpr int kOverhead = 5; // STX, two LEN bytes, ETX, BCC
 
 // Status bytes the device puts first in a response body.
 namespace DeviceStatus {
-constexpr quint8 Normal = 0x20;
-constexpr quint8 NoCard = 0x30;         // the command needs a card and the slot is empty
-constexpr quint8 ParameterError = 0x31; // a parameter the command does not accept
-constexpr quint8 UnknownCommand = 0x32;
-constexpr quint8 ReadError = 0x33;      // nothing readable on the stripe (blank)
-constexpr quint8 BufferEmpty = 0x34;    // nothing to write or print
-constexpr quint8 BufferFull = 0x35;     // the data would not fit the buffer
+constexpr std::uint8_t Normal = 0x20;
+constexpr std::uint8_t NoCard = 0x30;         // the command needs a card and the slot is empty
+constexpr std::uint8_t ParameterError = 0x31; // a parameter the command does not accept
+constexpr std::uint8_t UnknownCommand = 0x32;
+constexpr std::uint8_t ReadError = 0x33;      // nothing readable on the stripe (blank)
+constexpr std::uint8_t BufferEmpty = 0x34;    // nothing to write or print
+constexpr std::uint8_t BufferFull = 0x35;     // the data would not fit the buffer
 }
 
 // Command bytes, as the device's letters.
 namespace DeviceCommand {
-constexpr quint8 MagneticRead = 0x22;   // '"'
-constexpr quint8 MagneticWrite = 0x31;  // '1', parameter "2"
-constexpr quint8 MagneticData = 0x39;   // '9'
-constexpr quint8 PrintData = 0x41;      // 'A'
-constexpr quint8 Rewrite = 0x46;        // 'F', parameter "1"
-constexpr quint8 Erase = 0x48;          // 'H', parameter "1"
-constexpr quint8 BufferClear = 0x49;    // 'I'
-constexpr quint8 Eject = 0x50;          // 'P', parameter "1"
-constexpr quint8 Reset = 0x5F;          // '_'
+constexpr std::uint8_t MagneticRead = 0x22;   // '"'
+constexpr std::uint8_t MagneticWrite = 0x31;  // '1', parameter "2"
+constexpr std::uint8_t MagneticData = 0x39;   // '9'
+constexpr std::uint8_t PrintData = 0x41;      // 'A'
+constexpr std::uint8_t Rewrite = 0x46;        // 'F', parameter "1"
+constexpr std::uint8_t Erase = 0x48;          // 'H', parameter "1"
+constexpr std::uint8_t BufferClear = 0x49;    // 'I'
+constexpr std::uint8_t Eject = 0x50;          // 'P', parameter "1"
+constexpr std::uint8_t Reset = 0x5F;          // '_'
 }

@@ -15,6 +15,7 @@ DESKTOP_ID = "org.brindle.Brindle"
 EXPECTED = {
     "bin/brindle",
     "bin/kestra-emu",
+    "bin/kestra-send",
     f"share/applications/{DESKTOP_ID}.desktop",
     f"share/icons/hicolor/scalable/apps/{DESKTOP_ID}.svg",
     f"share/metainfo/{DESKTOP_ID}.metainfo.xml",
@@ -31,7 +32,7 @@ def check(prefix, failures):
     if found != EXPECTED:
         failures.append(f"installed files differ: missing {sorted(EXPECTED - found)}, extra {sorted(found - EXPECTED)}")
         return
-    for program in ("bin/brindle", "bin/kestra-emu"):
+    for program in ("bin/brindle", "bin/kestra-emu", "bin/kestra-send"):
         if not os.access(os.path.join(prefix, program), os.X_OK):
             failures.append(f"{program} is not executable")
 

@@ -79,7 +79,7 @@ public:
 };
 
 // A command that ends after `ms` with the given codes.
-inline ScriptedCardControl::Outcome runsFor(int ms, QVariant errorCode = 0, QVariant responseCode = 0x20,
+inline ScriptedCardControl::Outcome runsFor(int ms, QVariant errorCode = 0, QVariant responseCode = DeviceStatus::Normal,
                                             QByteArray data = {})
 {
     ScriptedCardControl::Outcome outcome;

@@ -113,16 +113,22 @@ void TestPlenkoEmulator::commands_data()
     QTest::addColumn<QByteArray>("data");
     const QByteArray japanese("\x83\x4a\x81\x5b\x83\x68 OK"); // CP932 bytes pass through untouched
     const QList<std::tuple<const char *, QList<Step>, int, QByteArray>> rows = {
-        {"magnetic read of a blank stripe", {{34, {}}}, 0x33, {}},
-        {"write then read", {{57, "%ABC123?"}, {49, "2"}, {34, {}}}, 0x20, "%ABC123?"},
-        {"cp932 data round trip", {{57, japanese}, {49, "2"}, {34, {}}}, 0x20, japanese},
-        {"write without data", {{73, {}}, {49, "2"}}, 0x34, {}},
-        {"buffer clear", {{73, {}}}, 0x20, {}},
-        {"reset", {{95, {}}}, 0x20, {}},
-        {"erase", {{72, "1"}}, 0x20, {}},
-        {"eject", {{80, "1"}}, 0x20, {}},
-        {"print then rewrite", {{65, "1, 0, 0,Hello"}, {70, "1"}}, 0x20, {}},
-        {"unknown command", {{0x7E, {}}}, 0x32, {}},
+        {"magnetic read of a blank stripe", {{DeviceCommand::MagneticRead, {}}}, DeviceStatus::ReadError, {}},
+        {"write then read",
+         {{DeviceCommand::MagneticData, "%ABC123?"}, {DeviceCommand::MagneticWrite, "2"}, {DeviceCommand::MagneticRead, {}}},
+         DeviceStatus::Normal, "%ABC123?"},
+        {"cp932 data round trip",
+         {{DeviceCommand::MagneticData, japanese}, {DeviceCommand::MagneticWrite, "2"}, {DeviceCommand::MagneticRead, {}}},
+         DeviceStatus::Normal, japanese},
+        {"write without data", {{DeviceCommand::BufferClear, {}}, {DeviceCommand::MagneticWrite, "2"}},
+         DeviceStatus::BufferEmpty, {}},
+        {"buffer clear", {{DeviceCommand::BufferClear, {}}}, DeviceStatus::Normal, {}},
+        {"reset", {{DeviceCommand::Reset, {}}}, DeviceStatus::Normal, {}},
+        {"erase", {{DeviceCommand::Erase, "1"}}, DeviceStatus::Normal, {}},
+        {"eject", {{DeviceCommand::Eject, "1"}}, DeviceStatus::Normal, {}},
+        {"print then rewrite", {{DeviceCommand::PrintData, "1, 0, 0,Hello"}, {DeviceCommand::Rewrite, "1"}},
+         DeviceStatus::Normal, {}},
+        {"unknown command", {{0x7E, {}}}, DeviceStatus::UnknownCommand, {}},
     };
     for (const auto &[name, steps, code, data] : rows)
         addLineRows(name, [&steps = steps, &code = code, &data = data](QTestData &row) { row << steps << code << data; });

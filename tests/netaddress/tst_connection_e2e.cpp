@@ -28,7 +28,7 @@ namespace {
 bool bufferClear(CardControl &control, qint32 &sendResult)
 {
     CardCalls calls(control);
-    qint32 code = 73;
+    qint32 code = DeviceCommand::BufferClear;
     QByteArray parameter;
     qint32 timeoutMs = 5000;
     bool dsr = false;

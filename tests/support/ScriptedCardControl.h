@@ -29,7 +29,7 @@ public:
         bool endsBeforeReturn = false; // already over when SendCommand returns
         bool neverEnds = false;      // only AbortCommand, StopLink or CloseLink end it
         QVariant errorCode = 0;
-        QVariant responseCode = 0x20;
+        QVariant responseCode = DeviceStatus::Normal;
         QVariant responseData = QByteArray();
     };
 

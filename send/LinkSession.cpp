@@ -1,0 +1,166 @@
+#include "LinkSession.h"
+
+#include "CardControl.h"
+#include "LinkEndpoints.h"
+#include "LinkMeaning.h"
+#include "Plenko.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QHostInfo>
+
+namespace {
+
+QString describe(const LinkTarget &target)
+{
+    switch (target.kind) {
+    case LinkTarget::Kind::Device:
+        return QStringLiteral("%1 at %2 bit/s").arg(target.device, target.speedText);
+    case LinkTarget::Kind::Com:
+        return QStringLiteral("COM%1 (%2) at %3 bit/s")
+            .arg(QString::number(target.com), LinkEndpoints::serialPathFor(target.com), target.speedText);
+    case LinkTarget::Kind::Tcp:
+        return QStringLiteral("%1 port %2").arg(target.host).arg(target.port ? target.port : LinkEndpoints::tcpPort());
+    case LinkTarget::Kind::None:
+        break;
+    }
+    return QStringLiteral("no link");
+}
+
+} // namespace
+
+bool LinkSession::resolveHost(const QString &host, quint32 *address, QString *error)
+{
+    QHostAddress literal;
+    if (literal.setAddress(host)) {
+        if (literal.protocol() != QAbstractSocket::IPv4Protocol) {
+            *error = QStringLiteral("%1 is not an IPv4 address; the device speaks IPv4 only").arg(host);
+            return false;
+        }
+        *address = literal.toIPv4Address();
+        return true;
+    }
+    // A name: looked up without blocking the event loop, so that Ctrl-C ends a slow lookup.
+    QHostInfo info;
+    QEventLoop loop;
+    m_lookupLoop = &loop;
+    const int id = QHostInfo::lookupHost(host, &loop, [&info, &loop](const QHostInfo &found) {
+        info = found;
+        loop.quit();
+    });
+    loop.exec();
+    m_lookupLoop = nullptr;
+    if (m_interrupted) {
+        QHostInfo::abortHostLookup(id);
+        *error = QStringLiteral("interrupted while looking up %1").arg(host);
+        return false;
+    }
+    for (const QHostAddress &found : info.addresses()) {
+        if (found.protocol() == QAbstractSocket::IPv4Protocol) {
+            *address = found.toIPv4Address();
+            return true;
+        }
+    }
+    *error = info.error() != QHostInfo::NoError
+                 ? QStringLiteral("the host name %1 does not resolve: %2").arg(host, info.errorString())
+                 : QStringLiteral("the host name %1 has no IPv4 address").arg(host);
+    return false;
+}
+
+bool LinkSession::open(const LinkTarget &target, QString *error)
+{
+    qint32 portOrAddress = 0;
+    qint32 speedCode = target.speedCode;
+    qint32 result = Plenko::ArgumentsNotUnderstood;
+    switch (target.kind) {
+    case LinkTarget::Kind::Device:
+        LinkEndpoints::setComPath(1, target.device);
+        portOrAddress = 1;
+        result = m_control.OpenLink(portOrAddress, speedCode, 1, 1).toInt();
+        break;
+    case LinkTarget::Kind::Com:
+        portOrAddress = target.com;
+        result = m_control.OpenLink(portOrAddress, speedCode, 1, 1).toInt();
+        break;
+    case LinkTarget::Kind::Tcp: {
+        quint32 address = 0;
+        if (!resolveHost(target.host, &address, error))
+            return false;
+        if (target.port != 0)
+            LinkEndpoints::setTcpPort(target.port);
+        portOrAddress = qint32(address);
+        speedCode = -1;
+        result = m_control.OpenLink(portOrAddress, speedCode, -1, -1).toInt();
+        break;
+    }
+    case LinkTarget::Kind::None:
+        break;
+    }
+    if (result != Plenko::Opened) {
+        const QString reason = m_control.lastOpenFailure();
+        *error = QStringLiteral("%1 did not open: %2 (OpenLink result %3)")
+                     .arg(describe(target), reason.isEmpty() ? LinkMeaning::openResult(result) : reason)
+                     .arg(result);
+        return false;
+    }
+    if (m_interrupted) {
+        close();
+        *error = QStringLiteral("interrupted");
+        return false;
+    }
+    m_control.StartLink(0);
+    return true;
+}
+
+CommandOutcome LinkSession::run(const PlannedCommand &command)
+{
+    CommandOutcome outcome;
+    qint32 code = command.code;
+    QByteArray parameter = command.parameter;
+    qint32 timeoutMs = command.timeoutMs;
+    bool dsr = command.dsr;
+    QElapsedTimer clock;
+    clock.start();
+    outcome.sendResult = m_control.SendCommand(code, parameter, timeoutMs, dsr).toInt();
+    if (outcome.sendResult != Plenko::Accepted) {
+        outcome.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
+        return outcome;
+    }
+    // Each pass handles what is pending and blocks only when nothing was (the dispatcher's own
+    // rule), so the frame goes out at once and the wait then sleeps until the line has news. The
+    // control changes CommStatus only while events are processed, so every change wakes this loop.
+    while (m_control.CommStatus().toInt() == LinkStatus::Busy)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    outcome.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
+    outcome.errorCode = m_control.ErrorCode().toInt();
+    outcome.status = m_control.ResponseCode().toInt();
+    outcome.data = m_control.ResponseData().toByteArray();
+    outcome.result = LinkMeaning::resultCode(outcome.errorCode, outcome.status);
+    return outcome;
+}
+
+void LinkSession::close()
+{
+    if (m_control.CommStatus().toInt() == LinkStatus::NoLink)
+        return;
+    // The ACK of the last response is still queued for the line; closing at once would drop it
+    // and the device would count its response as undelivered. One pass of the event loop lets
+    // the line take it.
+    QCoreApplication::processEvents();
+    m_control.StopLink();
+    m_control.CloseLink();
+}
+
+void LinkSession::interrupt()
+{
+    m_interrupted = true;
+    if (m_lookupLoop)
+        m_lookupLoop->quit();
+    const qint32 status = m_control.CommStatus().toInt();
+    if (status == LinkStatus::Busy)
+        m_control.AbortCommand();
+    else if (status == LinkStatus::NoLink)
+        m_control.CloseLink(); // ends a connection being made
+}

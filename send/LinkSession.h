@@ -1,0 +1,48 @@
+#pragma once
+
+#include "CommandPlan.h"
+#include "SendOptions.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+class Plenko;
+
+// How one command ended.
+struct CommandOutcome
+{
+    qint32 sendResult = 0;  // SendCommand's answer; not 0: refused, nothing sent
+    qint32 errorCode = 0;   // ErrorCode after the command (when it was accepted)
+    qint32 status = 0;      // the device's status byte (when errorCode is 0)
+    QByteArray data;        // the response data
+    qint32 result = -1;     // the console's result code: 0, 1 or -1
+    double elapsedMs = 0;   // from SendCommand to the command's end
+};
+
+// kestra-send's use of the card control: open and start the link, run commands one after the
+// other, waiting for each in the event loop, and end the link. An interruption (Ctrl-C) aborts
+// what runs, so that every wait returns at once.
+class LinkSession
+{
+public:
+    explicit LinkSession(Plenko &control) : m_control(control) {}
+
+    // Opens and starts the link. False with a message for the operator when it does not open.
+    bool open(const LinkTarget &target, QString *error);
+    CommandOutcome run(const PlannedCommand &command);
+    // Stops and closes the link (nothing when none is open).
+    void close();
+
+    // Aborts the running command, or the wait for a connection or a host name. Called from the
+    // event loop; later calls to open or run return at once.
+    void interrupt();
+    bool isInterrupted() const { return m_interrupted; }
+
+private:
+    bool resolveHost(const QString &host, quint32 *address, QString *error);
+
+    Plenko &m_control;
+    bool m_interrupted = false;
+    class QEventLoop *m_lookupLoop = nullptr;
+};

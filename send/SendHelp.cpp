@@ -1,0 +1,122 @@
+#include "SendOptions.h"
+
+#include "CardOperations.h"
+
+namespace {
+
+QString describeStep(const CardOperations::Step &step)
+{
+    using namespace CardOperations;
+    QString text = QStringLiteral("code ") + QString::number(step.code, 16).rightJustified(2, u'0').toUpper();
+    switch (step.parameterFrom) {
+    case Parameter::Fixed:
+        if (*step.parameter)
+            text += QStringLiteral(" \"%1\"").arg(QLatin1StringView(step.parameter));
+        break;
+    case Parameter::Operator:
+        text += QStringLiteral(" TEXT");
+        break;
+    case Parameter::SamplePrint:
+        text += QStringLiteral(" sample text");
+        break;
+    }
+    text += step.timeoutFrom == Timeout::Operator ? QStringLiteral(", --timeout")
+                                                  : QStringLiteral(", %1 ms").arg(step.timeoutMs);
+    if (step.dsr == Dsr::AlwaysCheck)
+        text += QStringLiteral(", DSR always checked");
+    return text;
+}
+
+// One entry per operation, from the table the console's buttons use.
+QString operationList()
+{
+    QString list;
+    for (const CardOperations::Operation &operation : CardOperations::operations()) {
+        const QString name = QLatin1StringView(operation.name) + (operation.takesText() ? QStringLiteral(" TEXT") : QString());
+        QStringList steps;
+        for (const CardOperations::Step &step : operation.steps)
+            steps << describeStep(step);
+        list += QStringLiteral("  %1%2\n      %3\n")
+                    .arg(name.leftJustified(21), QLatin1StringView(operation.summary), steps.join(QStringLiteral("; ")));
+    }
+    return list;
+}
+
+} // namespace
+
+// The help is written out whole, so that it can be used without the README.
+QString sendHelpText()
+{
+    return QStringLiteral(R"(Usage: kestra-send LINK [options] COMMAND...
+       kestra-send LINK [options] -f FILE|-
+       kestra-send --help | --version
+
+Sends commands to a Kestra rewritable-card reader/writer without a window, with byte for byte
+the frames of the Brindle console, and prints one line per command.
+
+Link (exactly one):
+  --device PATH        a serial device, e.g. /dev/ttyUSB0 or /dev/serial/by-id/usb-...
+  --com N              COMn (N 1-9) as the console finds it: PLENKO_COMn, else /dev/ttyS<N-1>
+  --tcp HOST[:PORT]    a networked device: IPv4 address or host name; the port defaults to
+                       PLENKO_TCP_PORT, else 10001
+  --speed BPS          serial speed: 2400, 4800, 9600, 19200 or 38400 (default 9600)
+
+Commands (named operations, any number, run in order, with the console's codes, parameters
+and time-outs; "--timeout" marks a time-out taken from --timeout):
+%1or one free command:
+  --code HEX           command code 00-FF (one or two hexadecimal digits)
+  --param TEXT         its parameter, sent in CP932 as the console's parameter box sends it
+  --bin TEXT           its parameter in BIN mode: "$hh" is the one byte hh, the rest is CP932
+or a script:
+  -f, --file FILE      one command per line from FILE; - reads standard input
+
+Options:
+  --timeout MS         time-out of a free command and of write's first two commands
+                       (default 30000; 0 = no limit)
+  --dsr, --no-dsr      check the DSR line before each command on a serial link (default: check)
+  --keep-going         go on after a command whose result is not 0 (default: stop there)
+  --json               one JSON object per command instead of the line for people
+  --journal FILE       append a record of the link (every frame in hex) to FILE; - = stderr
+  -h, --help           this help;  -v, --version  the version
+
+Script syntax (-f): one command per line, "#" starts a comment, blank lines are skipped.
+  read
+  write "%ABC 123?"
+  code 41 --param "1, 0, 0,Hello" --timeout 5000 --no-dsr
+  code 39 --bin '$02ABC$03'
+A line is a named operation (write takes one TEXT) or
+  code HEX [--param TEXT | --bin TEXT] [--timeout MS] [--dsr | --no-dsr]
+whose options override --timeout and --dsr for that line. Words are split as in a shell:
+'single quotes' keep everything, "double quotes" keep everything except that a backslash makes
+the next character literal (\" and \\); outside quotes a backslash does the same. The whole
+script is read first: a line that cannot be read is reported as FILE:LINE: reason, and then
+nothing is sent.
+
+Output, one line per command on standard output, e.g.
+  read: code 22, status 20 normal completion, data "%ABC?" [25 41 42 43 3F], result 0,
+  a response was received, 12.3 ms
+(on one line; a script's commands begin with "line N"). With --json every command is a JSON
+object on one line with the fields line, operation, step, steps, code, code_hex, parameter_hex,
+send_result, status, status_hex, status_meaning, data, data_hex, error, error_meaning, result
+and elapsed_ms; status and error are null when there was none. The result is the console's:
+0 normal completion, 1 time-out, -1 anything else. Diagnostics of the link go to standard error.
+
+The commands of one operation (write, sample) are all sent, as the console's buttons send them;
+a result other than 0 then ends the run unless --keep-going.
+
+Exit status:
+  0    every command completed normally (result 0)
+  1    a command timed out (and none failed otherwise)
+  2    usage error: a wrong option or script line; nothing was sent
+  3    any other device or link failure (the link did not open, a refusal, a device status
+       other than 20, a lost link)
+  130  interrupted by Ctrl-C: the running command was aborted and the link closed
+
+Environment:
+  PLENKO_COM1 ... PLENKO_COM9  device path of COMn (default /dev/ttyS<n-1>)
+  PLENKO_TCP_PORT              port of --tcp without :PORT (default 10001)
+  QT_LOGGING_RULES             "brindle.link=false" silences the link's diagnostics
+
+See kestra-send(1), brindle(1) and kestra-emu(1).
+)").arg(operationList());
+}

@@ -1,0 +1,135 @@
+#include "SendProgram.h"
+
+#include "InterruptWatcher.h"
+#include "LinkEndpoints.h"
+#include "LinkJournal.h"
+#include "LinkSession.h"
+#include "Plenko.h"
+#include "ResultOutput.h"
+#include "ScriptReader.h"
+#include "SendOptions.h"
+
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+void print(std::FILE *stream, const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void printError(const QString &text)
+{
+    print(stderr, QStringLiteral("kestra-send: %1\n").arg(text).toLocal8Bit());
+}
+
+// The script's text; false with a usage message when it cannot be read.
+bool readScript(const QString &path, QString *text, QString *error)
+{
+    QFile file;
+    const bool opened = path == u"-" ? file.open(stdin, QIODevice::ReadOnly)
+                                     : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        *error = QStringLiteral("cannot read the script %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    *text = QString::fromUtf8(file.readAll());
+    return true;
+}
+
+// The worst outcome so far decides the exit status: a failure over a time-out over success.
+int exitStatusFor(const CommandOutcome &outcome)
+{
+    if (outcome.result == 0)
+        return SendExit::Completed;
+    return outcome.result == 1 ? SendExit::TimedOut : SendExit::Failed;
+}
+
+int worse(int a, int b)
+{
+    auto rank = [](int status) { return status == SendExit::Failed ? 2 : status == SendExit::TimedOut ? 1 : 0; };
+    return rank(a) >= rank(b) ? a : b;
+}
+
+} // namespace
+
+int runSend(const QStringList &arguments)
+{
+    SendOptions options = parseSendOptions(arguments);
+    switch (options.action) {
+    case SendOptions::Action::Help:
+    case SendOptions::Action::Version:
+        print(stdout, options.text.toLocal8Bit());
+        return SendExit::Completed;
+    case SendOptions::Action::UsageError:
+        print(stderr, options.text.toLocal8Bit());
+        return SendExit::Usage;
+    case SendOptions::Action::Run:
+        break;
+    }
+    if (!options.scriptPath.isEmpty()) {
+        QString text, error;
+        if (!readScript(options.scriptPath, &text, &error)) {
+            printError(error);
+            return SendExit::Usage;
+        }
+        const QString name = options.scriptPath == u"-" ? QStringLiteral("-") : options.scriptPath;
+        CommandPlan plan = planScript(text, name, options.defaults);
+        if (!plan.ok()) {
+            print(stderr, (plan.error + QLatin1Char('\n')).toLocal8Bit());
+            return SendExit::Usage;
+        }
+        options.commands = plan.commands;
+    }
+
+    LinkJournal journal;
+    if (!options.journalPath.isEmpty()) {
+        QString reason;
+        if (!journal.open(options.journalPath, &reason)) {
+            printError(QStringLiteral("cannot write the journal %1: %2").arg(options.journalPath, reason));
+            return SendExit::Usage;
+        }
+    }
+    qSetMessagePattern(QStringLiteral("%{if-category}%{category}: %{endif}%{message}"));
+    LinkEndpoints::setMissingPortHint(
+        QStringLiteral("name the device with --device PATH or PLENKO_COM%1; brindle --list-ports lists the serial ports"));
+
+    Plenko control;
+    if (journal.isOpen())
+        control.setJournal(&journal);
+    LinkSession session(control);
+    InterruptWatcher watcher;
+    QObject::connect(&watcher, &InterruptWatcher::interrupted, &watcher, [&session] { session.interrupt(); });
+
+    QString error;
+    if (!session.open(options.link, &error)) {
+        if (session.isInterrupted())
+            return SendExit::Interrupted;
+        printError(error);
+        return SendExit::Failed;
+    }
+
+    int status = SendExit::Completed;
+    int groupStatus = SendExit::Completed;
+    for (qsizetype i = 0; i < options.commands.size(); ++i) {
+        const PlannedCommand &command = options.commands[i];
+        const CommandOutcome outcome = session.run(command);
+        print(stdout, options.json ? resultJson(command, outcome) : resultLine(command, outcome));
+        if (session.isInterrupted())
+            break;
+        groupStatus = worse(groupStatus, exitStatusFor(outcome));
+        // The commands of one operation all go out, as the console's buttons send them.
+        const bool groupEnds = i + 1 == options.commands.size() || options.commands[i + 1].group != command.group;
+        if (!groupEnds)
+            continue;
+        status = worse(status, groupStatus);
+        if (groupStatus != SendExit::Completed && !options.keepGoing)
+            break;
+        groupStatus = SendExit::Completed;
+    }
+    session.close();
+    return session.isInterrupted() ? SendExit::Interrupted : status;
+}

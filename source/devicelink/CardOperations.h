@@ -1,0 +1,70 @@
+#pragma once
+
+#include "Protocol.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+#include <QtGlobal>
+#include <span>
+
+// The fixed card operations: the window's buttons and kestra-send's named operations take the
+// command codes, parameters and time-outs from here, so that both put the same frames on the wire.
+namespace CardOperations {
+
+// Where a step's parameter comes from.
+enum class Parameter {
+    Fixed,       // the step's own parameter text (ASCII)
+    Operator,    // what the operator typed (the window's parameter box, kestra-send's TEXT)
+    SamplePrint, // the sample print text of the front end
+};
+
+// Where a step's time-out comes from.
+enum class Timeout {
+    Fixed,    // the step's own time-out
+    Operator, // the window's time-out box, kestra-send's --timeout
+};
+
+// Whether the DSR check follows the operator's choice or is always on.
+enum class Dsr { Option, AlwaysCheck };
+
+struct Step
+{
+    quint8 code;
+    const char *parameter; // Parameter::Fixed only; "" for none
+    qint32 timeoutMs;      // Timeout::Fixed only
+    Parameter parameterFrom = Parameter::Fixed;
+    Timeout timeoutFrom = Timeout::Fixed;
+    Dsr dsr = Dsr::Option;
+
+    // Null when the step has no parameter, as the window has always passed it.
+    QByteArray fixedParameter() const { return *parameter ? QByteArray(parameter) : QByteArray(); }
+};
+
+constexpr Step MagneticRead{DeviceCommand::MagneticRead, "", 30000};
+constexpr Step BufferClear{DeviceCommand::BufferClear, "", 5000};
+constexpr Step Reset{DeviceCommand::Reset, "", 30000};
+constexpr Step Erase{DeviceCommand::Erase, "1", 30000};
+constexpr Step Eject{DeviceCommand::Eject, "1", 10000};
+// The magnetic write: the data, the write, then the eject.
+constexpr Step MagneticData{DeviceCommand::MagneticData, "", 0, Parameter::Operator, Timeout::Operator};
+constexpr Step MagneticWrite{DeviceCommand::MagneticWrite, "2", 0, Parameter::Fixed, Timeout::Operator};
+// The sample rewrite: the print data always goes out with the DSR check; no eject follows.
+constexpr Step PrintSample{DeviceCommand::PrintData, "", 5000, Parameter::SamplePrint, Timeout::Fixed,
+                           Dsr::AlwaysCheck};
+constexpr Step Rewrite{DeviceCommand::Rewrite, "1", 60000};
+
+struct Operation
+{
+    const char *name;    // kestra-send's word for it
+    const char *summary; // for help texts
+    std::span<const Step> steps;
+    bool takesText() const;
+};
+
+// Every named operation, in the order help texts list them.
+std::span<const Operation> operations();
+// The operation of that name (case-sensitive), or nullptr.
+const Operation *findOperation(QStringView name);
+
+} // namespace CardOperations

@@ -1,0 +1,110 @@
+#include "CardOperations.h"
+#include "ScriptReader.h"
+
+#include <QTest>
+
+// kestra-send's script reading: how a line splits into words, which lines are refused (with their
+// line number, and then no command at all), and the time-outs and DSR checks the plan gives.
+
+class TestSendScript : public QObject
+{
+    Q_OBJECT
+private slots:
+    void split_data();
+    void split();
+    void refusedScript_data();
+    void refusedScript();
+    void settingsOfThePlan();
+};
+
+void TestSendScript::split_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("words"); // {"ERROR"} when the line is refused
+    QTest::newRow("blanks and tabs") << " write \t\"a b\"  c " << QStringList{"write", "a b", "c"};
+    QTest::newRow("single quotes keep all") << R"(write 'x"y\z' # note)" << QStringList{"write", R"(x"y\z)"};
+    QTest::newRow("escapes in double quotes") << R"(code 41 --param "a\"b\\c")" << QStringList{"code", "41", "--param", R"(a"b\c)"};
+    QTest::newRow("backslash outside quotes") << R"(a\ b\#)" << QStringList{"a b#"};
+    QTest::newRow("empty quoted word") << R"("" x)" << QStringList{"", "x"};
+    QTest::newRow("quoted hash") << R"(write "#1" '#2'#3)" << QStringList{"write", "#1", "#2"};
+    QTest::newRow("comment only") << "   # read" << QStringList{};
+    QTest::newRow("open double quote") << R"(write "abc)" << QStringList{"ERROR"};
+    QTest::newRow("open single quote") << "write 'abc" << QStringList{"ERROR"};
+    QTest::newRow("escape in open double quote") << R"(write "abc\)" << QStringList{"ERROR"};
+    QTest::newRow("trailing backslash") << R"(read \)" << QStringList{"ERROR"};
+}
+
+void TestSendScript::split()
+{
+    QFETCH(QString, line);
+    QFETCH(QStringList, words);
+    const SplitLine split = splitWords(line);
+    if (words == QStringList{"ERROR"}) {
+        QVERIFY(!split.error.isEmpty());
+        return;
+    }
+    QVERIFY2(split.error.isEmpty(), qPrintable(split.error));
+    QCOMPARE(split.words, words);
+}
+
+void TestSendScript::refusedScript_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("errorStart");
+    QTest::addColumn<QString>("errorHas");
+    QTest::newRow("unknown command") << "read\n\nfly\n" << "s.txt:3: " << "'fly'";
+    QTest::newRow("write without text") << "write\n" << "s.txt:1: " << "TEXT";
+    QTest::newRow("text split by a blank") << "# note\nwrite a b\n" << "s.txt:2: " << "'b'";
+    QTest::newRow("word after read") << "read now\n" << "s.txt:1: " << "'now'";
+    QTest::newRow("code 100") << "code 100\n" << "s.txt:1: " << "'100'";
+    QTest::newRow("code without hex") << "eject\ncode\n" << "s.txt:2: " << "code HEX";
+    QTest::newRow("param and bin") << "code 41 --param a --bin b\n" << "s.txt:1: " << "exclude";
+    QTest::newRow("negative time-out") << "code 41 --timeout -1\n" << "s.txt:1: " << "'-1'";
+    QTest::newRow("option without value") << "code 41 --param\n" << "s.txt:1: " << "--param";
+    QTest::newRow("unknown option") << "code 41 --fast\n" << "s.txt:1: " << "'--fast'";
+    QTest::newRow("character outside CP932") << "read\nwrite \"\U0001F600\"\n" << "s.txt:2: " << "U+1F600";
+    QTest::newRow("open quote after good lines") << "read\nclear\nwrite \"x\n" << "s.txt:3: " << "quote";
+}
+
+void TestSendScript::refusedScript()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, errorStart);
+    QFETCH(QString, errorHas);
+    const CommandPlan plan = planScript(script, QStringLiteral("s.txt"), {});
+    QVERIFY(plan.error.startsWith(errorStart));
+    QVERIFY2(plan.error.contains(errorHas), qPrintable(plan.error));
+    QVERIFY(plan.commands.isEmpty());
+}
+
+// --timeout reaches a free command and write's first two commands only; the eject keeps its own
+// time-out; the sample's print data is checked for DSR whatever --no-dsr says.
+void TestSendScript::settingsOfThePlan()
+{
+    const CommandDefaults defaults{1234, false};
+    const CommandPlan plan = planScript(QStringLiteral("write abc\nsample\ncode 41 --timeout 0 --dsr\ncode 4a\n"),
+                                        QStringLiteral("s"), defaults);
+    QVERIFY2(plan.ok(), qPrintable(plan.error));
+    QCOMPARE(plan.commands.size(), 7);
+    struct Expected { int line; int group; quint8 code; qint32 timeout; bool dsr; };
+    const QList<Expected> expected{
+        {1, 1, DeviceCommand::MagneticData, 1234, false},
+        {1, 1, DeviceCommand::MagneticWrite, 1234, false},
+        {1, 1, DeviceCommand::Eject, CardOperations::Eject.timeoutMs, false},
+        {2, 2, DeviceCommand::PrintData, CardOperations::PrintSample.timeoutMs, true},
+        {2, 2, DeviceCommand::Rewrite, CardOperations::Rewrite.timeoutMs, false},
+        {3, 3, 0x41, 0, true},
+        {4, 4, 0x4A, 1234, false},
+    };
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        const PlannedCommand &c = plan.commands[i];
+        QCOMPARE(c.line, expected[i].line);
+        QCOMPARE(c.group, expected[i].group);
+        QCOMPARE(c.code, expected[i].code);
+        QCOMPARE(c.timeoutMs, expected[i].timeout);
+        QCOMPARE(c.dsr, expected[i].dsr);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestSendScript)
+#include "tst_sendscript.moc"
