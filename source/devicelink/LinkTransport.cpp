@@ -15,6 +15,7 @@ bool LinkTransport::send(QByteArrayView bytes)
         reportLost(m_device->errorString());
         return false;
     }
+    pushOut();
     return true;
 }
 

@@ -49,6 +49,9 @@ protected:
     void setDevice(QIODevice *device) { m_device = device; }
     // Whether the device is ready for bytes (a socket still connecting is not).
     virtual bool isReady() const = 0;
+    // Hands what write() buffered to the system now, without blocking, rather than a turn of the
+    // event loop later: a command's frame should not wait for the next poll.
+    virtual void pushOut() = 0;
     // Hands what the device has buffered to bytesArrived().
     void readAvailable();
 

@@ -115,8 +115,10 @@ void Plenko::openFailed(qint32 result, const QString &what, const QString &reaso
                              .arg(what, reason, QString::number(result), LinkMeaning::openResult(result),
                                   hint.isEmpty() ? QString() : QStringLiteral("; ") + hint);
     qCWarning(lcLink).noquote() << text;
-    if (m_journal)
+    if (m_journal) {
         m_journal->event("open-failed", text);
+        m_journal->flush();
+    }
 }
 
 qint32 Plenko::openSerial(qint32 port, qint32 speedCode)
@@ -151,8 +153,10 @@ qint32 Plenko::openSerial(qint32 port, qint32 speedCode)
     m_link = Link::Open;
     m_linkDescription = what;
     qCInfo(lcLink).noquote() << what << "opened";
-    if (m_journal)
+    if (m_journal) {
         m_journal->event("open", what);
+        m_journal->flush();
+    }
     return Opened;
 }
 
@@ -219,8 +223,10 @@ qint32 Plenko::openNetwork(quint32 address)
         m_link = Link::Open;
         m_linkDescription = what;
         qCInfo(lcLink).noquote() << what << "connected";
-        if (m_journal)
+        if (m_journal) {
             m_journal->event("open", what);
+            m_journal->flush();
+        }
         return Opened;
     case Outcome::Interrupted:
         // CloseLink ran during the wait and has torn this attempt down already.
@@ -286,13 +292,16 @@ void Plenko::interruptConnectWait()
 
 QVariant Plenko::CloseLink()
 {
+    const LinkJournalBatch batch(m_journal);
     if (m_command)
         endCommand(LinkError::Aborted);
     interruptConnectWait();
     if (m_link == Link::Open || m_link == Link::Started) {
         qCInfo(lcLink).noquote() << m_linkDescription << "closed";
-        if (m_journal)
+        if (m_journal) {
             m_journal->event("close", m_linkDescription);
+            m_journal->flush();
+        }
     }
     detach();
     return 0;
@@ -308,6 +317,7 @@ QVariant Plenko::StartLink(qint32 mode)
 
 QVariant Plenko::StopLink()
 {
+    const LinkJournalBatch batch(m_journal);
     if (m_command) {
         forgetCutFrame();
         endCommand(LinkError::Aborted);
@@ -319,6 +329,7 @@ QVariant Plenko::StopLink()
 
 QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeoutMs, bool &dsrCheck)
 {
+    const LinkJournalBatch batch(m_journal);
     SendResult refusal = Accepted;
     if (m_command)
         refusal = CommandRunning;
@@ -341,12 +352,9 @@ QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeou
     ++m_commandGeneration;
     m_commandCode = code;
     m_commandClock.start();
-    if (m_journal) {
-        m_journal->event("command", QStringLiteral("code %1, time-out %2 ms, DSR check %3, parameter %4")
-                                        .arg(uint(quint8(code)), 2, 16, QLatin1Char('0'))
-                                        .arg(timeoutMs)
-                                        .arg(dsrCheck ? QStringLiteral("on") : QStringLiteral("off"), LinkJournal::bytesOrNone(parameter)));
-    }
+    m_command->parameter = parameter;
+    m_command->timeoutMs = timeoutMs;
+    m_command->dsrCheck = dsrCheck;
 
     if (dsrCheck) {
         ModemLines *lines = m_transport->modemLines(); // nullptr over TCP: the flag does not apply
@@ -361,6 +369,7 @@ QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeou
                                                 << "DSR is not active: the device is off or not connected; "
                                                    "commands with the DSR check fail until it comes back";
                 m_dsrReportedInactive = true;
+                journalCommand();
                 // Nothing goes out; the end still comes from the event loop, like any other.
                 endCommandLater(LinkError::DsrInactive);
                 return Accepted;
@@ -383,6 +392,7 @@ QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeou
         // The device may still be sending for the command before (see forgetCutFrame): the frame
         // goes out once the line has been quiet for a moment, within this command's time-out.
         m_command->phase = Phase::Settling;
+        journalCommand();
         if (m_journal)
             m_journal->event("settle", QStringLiteral("the frame waits for the line to fall quiet after the "
                                                       "command before was given up"));
@@ -397,6 +407,7 @@ QVariant Plenko::SendCommand(qint32 &code, QByteArray &parameter, qint32 &timeou
 
 QVariant Plenko::AbortCommand()
 {
+    const LinkJournalBatch batch(m_journal);
     if (m_command) {
         forgetCutFrame();
         endCommand(LinkError::Aborted);
@@ -408,21 +419,34 @@ void Plenko::sendFrame()
 {
     m_command->phase = Phase::AwaitAck;
     ++m_command->sends;
+    // The device waits for the frame: it goes out first, the record of it after.
+    m_transport->send(m_command->frame);
     if (m_journal) {
+        if (m_command->sends == 1 && !m_command->announced)
+            journalCommand();
         if (m_command->sends > 1)
             m_journal->event("resend", QStringLiteral("send %1 of %2 after NAK").arg(m_command->sends).arg(kMaxSends));
         m_journal->bytes(LinkJournal::Direction::Out, "command", m_command->frame);
     }
-    m_transport->send(m_command->frame);
 }
 
 void Plenko::sendByte(char byte)
 {
     if (!m_transport)
         return;
-    const QByteArrayView bytes(&byte, 1);
-    journalBytes(false, byte == Wire::ACK ? "ACK" : "NAK", bytes);
-    m_transport->send(bytes);
+    m_transport->send(QByteArrayView(&byte, 1));
+}
+
+void Plenko::journalCommand()
+{
+    if (!m_journal || m_command->announced)
+        return;
+    m_command->announced = true;
+    m_journal->event("command", QStringLiteral("code %1, time-out %2 ms, DSR check %3, parameter %4")
+                                    .arg(uint(quint8(m_commandCode)), 2, 16, QLatin1Char('0'))
+                                    .arg(m_command->timeoutMs)
+                                    .arg(m_command->dsrCheck ? QStringLiteral("on") : QStringLiteral("off"),
+                                         LinkJournal::bytesOrNone(m_command->parameter)));
 }
 
 void Plenko::journalBytes(bool incoming, const char *kind, QByteArrayView bytes)
@@ -433,6 +457,7 @@ void Plenko::journalBytes(bool incoming, const char *kind, QByteArrayView bytes)
 
 void Plenko::handleBytes(const QByteArray &bytes)
 {
+    const LinkJournalBatch batch(m_journal);
     if (m_command && m_command->phase == Phase::Settling) {
         // Still the command before's: dropped unread. A line that never falls quiet holds the
         // frame back kMaxSettleMs at most.
@@ -465,8 +490,6 @@ void Plenko::handleItem(const FrameReader::Item &item)
             sendFrame();
         break;
     case FrameReader::Kind::Frame:
-        if (m_journal)
-            journalBytes(true, phase == Phase::AwaitResponse ? "response" : "late-frame", encodeFrame(item.body));
         // Only a frame that follows this command's ACK answers it: the device writes in order, so
         // an earlier, abandoned command's response comes before. A stale frame is acknowledged
         // only while no command is out: once this command's frame has gone out, the device drops
@@ -474,16 +497,24 @@ void Plenko::handleItem(const FrameReader::Item &item)
         // has sent this command's response, be taken for that one's and stop a resend it owes.
         if (phase != Phase::AwaitAck)
             sendByte(Wire::ACK);
+        // Written down after the ACK is out, in the order things happened on the line.
+        if (m_journal) {
+            journalBytes(true, phase == Phase::AwaitResponse ? "response" : "late-frame", encodeFrame(item.body));
+            if (phase != Phase::AwaitAck)
+                journalBytes(false, "ACK", QByteArrayView("\x06", 1));
+        }
         if (phase == Phase::AwaitResponse)
             endCommand(LinkError::None, quint8(item.body.at(0)), item.body.mid(1));
         break;
     case FrameReader::Kind::BadFrame:
-        journalBytes(true, "bad-frame", item.body);
         // Ask again only for a frame this command waits for. A NAK for a stale frame could reach
         // the device after it has started on the next command and be taken for that one's.
+        if (phase == Phase::AwaitResponse)
+            sendByte(Wire::NAK);
+        journalBytes(true, "bad-frame", item.body);
         if (phase != Phase::AwaitResponse)
             break;
-        sendByte(Wire::NAK);
+        journalBytes(false, "NAK", QByteArrayView("\x15", 1));
         if (++m_command->badResponses >= kMaxBadResponses)
             endCommand(LinkError::BadResponse);
         break;
@@ -495,6 +526,7 @@ void Plenko::handleItem(const FrameReader::Item &item)
 
 void Plenko::handleLinkLost(quint64 linkGeneration)
 {
+    const LinkJournalBatch batch(m_journal);
     if (linkGeneration != m_linkGeneration)
         return;
     const QString reason = m_transport ? m_transport->lostReason() : QString();
@@ -503,11 +535,14 @@ void Plenko::handleLinkLost(quint64 linkGeneration)
         m_journal->event("lost", QStringLiteral("%1: %2").arg(m_linkDescription, reason));
     if (m_command)
         endCommand(LinkError::LinkLost);
+    if (m_journal)
+        m_journal->flush();
     detach();
 }
 
 void Plenko::handleTimeout()
 {
+    const LinkJournalBatch batch(m_journal);
     if (!m_command)
         return;
     forgetCutFrame();
@@ -516,6 +551,7 @@ void Plenko::handleTimeout()
 
 void Plenko::lineSettled()
 {
+    const LinkJournalBatch batch(m_journal);
     if (!m_command || m_command->phase != Phase::Settling)
         return;
     m_reader.reset(); // what was read while idle may have begun inside a cut frame's rest
@@ -581,6 +617,7 @@ void Plenko::endCommandLater(qint32 errorCode)
     QMetaObject::invokeMethod(
         this,
         [this, generation, errorCode] {
+            const LinkJournalBatch batch(m_journal);
             if (m_command && generation == m_commandGeneration)
                 endCommand(errorCode);
         },

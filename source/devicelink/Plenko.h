@@ -122,6 +122,11 @@ private:
         Phase phase = Phase::AwaitAck;
         int sends = 0;
         int badResponses = 0;
+        // For the journal.
+        QByteArray parameter;
+        qint32 timeoutMs = 0;
+        bool dsrCheck = false;
+        bool announced = false; // its "command" line is written
     };
 
     // The state of one network OpenLink's wait; lives on that call's stack.
@@ -150,6 +155,7 @@ private:
     void lineSettled();
     void openFailed(qint32 result, const QString &what, const QString &reason, const QString &hint = {});
     void journalBytes(bool incoming, const char *kind, QByteArrayView bytes);
+    void journalCommand();
     void journalEnd();
 
     Link m_link = Link::None;

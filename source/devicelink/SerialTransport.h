@@ -31,6 +31,7 @@ public:
 
 private:
     bool isReady() const override { return m_port->isOpen(); }
+    void pushOut() override { m_port->flush(); }
     void handleError(QSerialPort::SerialPortError error);
     void closeAfterFailure();
 

@@ -28,6 +28,15 @@ void TcpTransport::connectTo(quint32 ipv4, quint16 port)
     m_socket->connectToHost(QHostAddress(ipv4), port);
 }
 
+void TcpTransport::pushOut()
+{
+    // A failed write reports the error, and a close, from inside flush(): those reports are
+    // handled from the event loop, so that the caller in the middle of sending is not re-entered.
+    m_pushing = true;
+    m_socket->flush();
+    m_pushing = false;
+}
+
 void TcpTransport::shutDown()
 {
     markClosed();
@@ -45,6 +54,10 @@ void TcpTransport::handleConnected()
 
 void TcpTransport::handleError(QAbstractSocket::SocketError error)
 {
+    if (m_pushing) {
+        QMetaObject::invokeMethod(this, [this, error] { handleError(error); }, Qt::QueuedConnection);
+        return;
+    }
     if (!m_connected) {
         if (m_failed)
             return;
@@ -62,6 +75,10 @@ void TcpTransport::handleError(QAbstractSocket::SocketError error)
 
 void TcpTransport::handleDisconnected()
 {
+    if (m_pushing) {
+        QMetaObject::invokeMethod(this, &TcpTransport::handleDisconnected, Qt::QueuedConnection);
+        return;
+    }
     if (!m_connected)
         return;
     readAvailable();

@@ -28,6 +28,7 @@ signals:
 
 private:
     bool isReady() const override { return m_connected; }
+    void pushOut() override;
     void handleConnected();
     void handleError(QAbstractSocket::SocketError error);
     void handleDisconnected();
@@ -35,5 +36,6 @@ private:
     QTcpSocket *m_socket = nullptr;
     bool m_connected = false;
     bool m_failed = false;
+    bool m_pushing = false; // inside pushOut()
     QString m_failureReason;
 };
