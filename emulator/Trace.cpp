@@ -1,5 +1,7 @@
 #include "Trace.h"
 
+#include "LinkJournal.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -34,11 +36,8 @@ QByteArray TraceLog::formatBytes(qint64 elapsedMs, const QString &link, Directio
     line += direction == Direction::In ? " in " : " out ";
     line += kind;
     line += ' ';
-    line += QByteArray::fromRawData(bytes.data(), bytes.size()).toHex(' ');
-    line += " |";
-    for (char c : bytes)
-        line += (c >= 0x20 && c < 0x7F) ? c : '.';
-    line += '|';
+    // The control's journal writes bytes the same way, so that the two read side by side.
+    line += LinkJournal::hexAndText(bytes);
     return line;
 }
 
