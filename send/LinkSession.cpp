@@ -1,6 +1,7 @@
 #include "LinkSession.h"
 
 #include "CardControl.h"
+#include "LinkDiagnostics.h"
 #include "LinkEndpoints.h"
 #include "LinkMeaning.h"
 #include "Plenko.h"
@@ -99,6 +100,12 @@ bool LinkSession::open(const LinkTarget &target, QString *error)
         break;
     }
     if (result != Plenko::Opened) {
+        // The control has said why on standard error already (brindle.link), with a hint; say it
+        // here only when those lines are switched off, so that it is said once.
+        if (lcLink().isWarningEnabled() && result != Plenko::ConnectInterrupted) {
+            error->clear();
+            return false;
+        }
         const QString reason = m_control.lastOpenFailure();
         *error = QStringLiteral("%1 did not open: %2 (OpenLink result %3)")
                      .arg(describe(target), reason.isEmpty() ? LinkMeaning::openResult(result) : reason)

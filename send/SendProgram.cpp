@@ -108,7 +108,8 @@ int runSend(const QStringList &arguments)
     if (!session.open(options.link, &error)) {
         if (session.isInterrupted())
             return SendExit::Interrupted;
-        printError(error);
+        if (!error.isEmpty())
+            printError(error);
         return SendExit::Failed;
     }
 
