@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds what is missing, starts the device emulator on loopback TCP and on a pseudo-terminal,
 # and opens the console against it. Closing the console stops the emulator.
-#   scripts/run.sh            console + emulator
-#   scripts/run.sh --device   console alone, for a real device
+#   scripts/run.sh                          console + emulator
+#   scripts/run.sh --device [OPTIONS...]    console alone, for a real device; the options go to
+#                                           brindle (e.g. --com 1=/dev/ttyUSB0 --journal FILE)
 # BUILD_DIR names the build folder (default build); KESTRA_PORT the emulator's TCP port (default
 # 10001, and a free one when 10001 is taken).
 set -euo pipefail
@@ -21,7 +22,8 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
 fi
 
 if [ "${1:-}" = "--device" ]; then
-    exec "$build/source/app/brindle"
+    shift
+    exec "$build/source/app/brindle" "$@"
 fi
 
 state=$(mktemp -d -t brindle-run.XXXXXX)
