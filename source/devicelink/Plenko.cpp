@@ -277,6 +277,7 @@ void Plenko::detach()
     ++m_linkGeneration;
     m_reader.reset();
     m_lineUnsettled = false;
+    m_dsrReportedInactive = false; // a new link says it again
     m_link = Link::None;
 }
 
