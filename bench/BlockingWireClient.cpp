@@ -1,5 +1,5 @@
 #include "BlockingWireClient.h"
-#include "Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

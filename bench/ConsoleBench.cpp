@@ -3,10 +3,10 @@
 
 #include "BenchSupport.h"
 #include "ConsoleHarness.h"
-#include "LinkJournal.h"
-#include "Plenko.h"
-#include "Protocol.h"
-#include "ResponseDisplay.h"
+#include "control/LinkJournal.h"
+#include "control/Plenko.h"
+#include "protocol/Protocol.h"
+#include "window/ResponseDisplay.h"
 #include "SamplePrint.h"
 #include "frmMain.h"
 

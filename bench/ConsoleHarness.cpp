@@ -1,6 +1,6 @@
 #include "ConsoleHarness.h"
 
-#include "Plenko.h"
+#include "control/Plenko.h"
 #include "frmMain.h"
 
 #include <QCoreApplication>

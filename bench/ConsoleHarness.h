@@ -1,9 +1,9 @@
 #pragma once
 
-#include "CardCalls.h"
-#include "CommandRunner.h"
-#include "ConnectionLabels.h"
-#include "ConnectionSettings.h"
+#include "window/CardCalls.h"
+#include "window/CommandRunner.h"
+#include "window/ConnectionLabels.h"
+#include "window/ConnectionSettings.h"
 
 #include <QByteArray>
 #include <QTimer>

@@ -4,7 +4,7 @@
 //   {"client":"raw","clear":[us...],"read":[us...],"failures":N}
 
 #include "BlockingWireClient.h"
-#include "Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <chrono>
 #include <sys/socket.h>

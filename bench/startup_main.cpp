@@ -5,7 +5,7 @@
 #include "ConsoleApplication.h"
 #include "ExposeProbe.h"
 #include "Fonts.h"
-#include "Plenko.h"
+#include "control/Plenko.h"
 #include "frmMain.h"
 
 #include <memory>

@@ -1,6 +1,6 @@
 #include "DeviceModel.h"
 
-#include "DeviceText.h"
+#include "protocol/DeviceText.h"
 
 namespace {
 

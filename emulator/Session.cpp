@@ -1,6 +1,6 @@
 #include "Session.h"
 
-#include "Frame.h"
+#include "protocol/Frame.h"
 #include "Link.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "Trace.h"
 
-#include "LinkJournal.h"
+#include "control/LinkJournal.h"
 
 #include <QDir>
 #include <QFileInfo>

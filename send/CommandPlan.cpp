@@ -1,6 +1,6 @@
 #include "CommandPlan.h"
 
-#include "CardOperations.h"
+#include "protocol/CardOperations.h"
 #include "OperatorInput.h"
 #include "SamplePrint.h"
 

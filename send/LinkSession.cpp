@@ -1,10 +1,10 @@
 #include "LinkSession.h"
 
-#include "CardControl.h"
-#include "LinkDiagnostics.h"
-#include "LinkEndpoints.h"
-#include "LinkMeaning.h"
-#include "Plenko.h"
+#include "control/CardControl.h"
+#include "control/LinkDiagnostics.h"
+#include "transport/LinkEndpoints.h"
+#include "control/LinkMeaning.h"
+#include "control/Plenko.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

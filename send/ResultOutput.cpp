@@ -1,9 +1,9 @@
 #include "ResultOutput.h"
 
-#include "CardControl.h"
-#include "DeviceText.h"
-#include "LinkJournal.h"
-#include "LinkMeaning.h"
+#include "control/CardControl.h"
+#include "protocol/DeviceText.h"
+#include "control/LinkJournal.h"
+#include "control/LinkMeaning.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

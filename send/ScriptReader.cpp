@@ -1,6 +1,6 @@
 #include "ScriptReader.h"
 
-#include "CardOperations.h"
+#include "protocol/CardOperations.h"
 
 namespace {
 

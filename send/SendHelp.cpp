@@ -1,6 +1,6 @@
 #include "SendOptions.h"
 
-#include "CardOperations.h"
+#include "protocol/CardOperations.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include "SendProgram.h"
 
 #include "InterruptWatcher.h"
-#include "LinkEndpoints.h"
-#include "LinkJournal.h"
+#include "transport/LinkEndpoints.h"
+#include "control/LinkJournal.h"
 #include "LinkSession.h"
-#include "Plenko.h"
+#include "control/Plenko.h"
 #include "ResultOutput.h"
 #include "ScriptReader.h"
 #include "SendOptions.h"

@@ -1,6 +1,6 @@
 #include "ConsoleOptions.h"
 
-#include "LinkEndpoints.h"
+#include "transport/LinkEndpoints.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>

@@ -4,9 +4,9 @@
 #include "ConsoleApplication.h"
 #include "ConsoleOptions.h"
 #include "Fonts.h"
-#include "LinkJournal.h"
-#include "Plenko.h"
-#include "PortListing.h"
+#include "control/LinkJournal.h"
+#include "control/Plenko.h"
+#include "transport/PortListing.h"
 #include "frmMain.h"
 
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeviceText.h"
+#include "protocol/DeviceText.h"
 
 #include <QString>
 

@@ -6,7 +6,7 @@
 #include "frmMain.h"
 #include "ui_frmMain.h"
 
-#include "CardOperations.h"
+#include "protocol/CardOperations.h"
 #include "OperatorInput.h"
 #include "SamplePrint.h"
 

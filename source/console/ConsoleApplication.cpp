@@ -1,6 +1,6 @@
 #include "ConsoleApplication.h"
 
-#include "CardCalls.h"
+#include "window/CardCalls.h"
 
 #include <QMessageBox>
 

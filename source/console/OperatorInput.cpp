@@ -1,8 +1,8 @@
 #include "OperatorInput.h"
 
 #include "BinConvert.h"
-#include "DeviceText.h"
-#include "NumberReading.h"
+#include "protocol/DeviceText.h"
+#include "window/NumberReading.h"
 
 #include <optional>
 

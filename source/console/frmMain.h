@@ -2,11 +2,11 @@
 
 #include "AddressDialogLauncher.h"
 #include "AddressState.h"
-#include "CardCalls.h"
-#include "CommandRunner.h"
-#include "ConnectionLabels.h"
-#include "ConnectionSettings.h"
-#include "ResponseDisplay.h"
+#include "window/CardCalls.h"
+#include "window/CommandRunner.h"
+#include "window/ConnectionLabels.h"
+#include "window/ConnectionSettings.h"
+#include "window/ResponseDisplay.h"
 
 #include <QByteArray>
 #include <QList>

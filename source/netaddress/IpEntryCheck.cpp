@@ -1,6 +1,6 @@
 #include "IpEntryCheck.h"
 
-#include "NumberReading.h"
+#include "window/NumberReading.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "frm_IP.h"
 
 #include "IpEntryCheck.h"
-#include "LinkEndpoints.h"
-#include "LinkMeaning.h"
+#include "transport/LinkEndpoints.h"
+#include "control/LinkMeaning.h"
 #include "ui_frm_IP.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "AddressState.h"
-#include "CardCalls.h"
-#include "ConnectionLabels.h"
+#include "window/CardCalls.h"
+#include "window/ConnectionLabels.h"
 
 #include <QString>
 #include <QWidget>

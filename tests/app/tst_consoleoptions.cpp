@@ -1,5 +1,5 @@
 #include "ConsoleOptions.h"
-#include "LinkEndpoints.h"
+#include "transport/LinkEndpoints.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

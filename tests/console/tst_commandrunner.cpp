@@ -1,5 +1,5 @@
-#include "CommandRunner.h"
-#include "ResponseDisplay.h"
+#include "window/CommandRunner.h"
+#include "window/ResponseDisplay.h"
 #include "ScriptedCardControl.h"
 
 #include <QPoint>

@@ -1,7 +1,7 @@
 // The console with the real card control against kestra-emu over loopback TCP.
 
 #include "Fonts.h"
-#include "Plenko.h"
+#include "control/Plenko.h"
 #include "SamplePrint.h"
 #include "TestHelpers.h"
 #include "frmMain.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConnectionLabels.h"
+#include "window/ConnectionLabels.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Frame.h"
+#include "protocol/Frame.h"
 
 #include <QByteArray>
 #include <QList>

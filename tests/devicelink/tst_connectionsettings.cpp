@@ -1,4 +1,4 @@
-#include "ConnectionSettings.h"
+#include "window/ConnectionSettings.h"
 #include "FakeConnectionLabels.h"
 #include "ScriptedCardControl.h"
 

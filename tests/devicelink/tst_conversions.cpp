@@ -1,7 +1,7 @@
-#include "CardCalls.h"
-#include "DeviceText.h"
-#include "HexDisplay.h"
-#include "NumberReading.h"
+#include "window/CardCalls.h"
+#include "protocol/DeviceText.h"
+#include "window/HexDisplay.h"
+#include "window/NumberReading.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
-#include "LinkEndpoints.h"
-#include "LinkJournal.h"
-#include "LinkMeaning.h"
-#include "Plenko.h"
+#include "transport/LinkEndpoints.h"
+#include "control/LinkJournal.h"
+#include "control/LinkMeaning.h"
+#include "control/Plenko.h"
 #include "ScriptedPeer.h"
 #include "TestHelpers.h"
 

@@ -1,8 +1,8 @@
-#include "LinkEndpoints.h"
-#include "ModemLines.h"
-#include "Plenko.h"
+#include "transport/LinkEndpoints.h"
+#include "transport/ModemLines.h"
+#include "control/Plenko.h"
 #include "ScriptedPeer.h"
-#include "TcpTransport.h"
+#include "transport/TcpTransport.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

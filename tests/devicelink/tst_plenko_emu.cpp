@@ -1,5 +1,5 @@
-#include "ModemLines.h"
-#include "Plenko.h"
+#include "transport/ModemLines.h"
+#include "control/Plenko.h"
 #include "ScriptedPeer.h"
 #include "TestHelpers.h"
 

@@ -4,8 +4,8 @@
 // response boxes show, what the control reports, how long the command took, and that the next
 // command works.
 #include "E2eWait.h"
-#include "ModemLines.h"
-#include "Plenko.h"
+#include "transport/ModemLines.h"
+#include "control/Plenko.h"
 #include "TestHelpers.h"
 #include "frmMain.h"
 #include "frm_IP.h"

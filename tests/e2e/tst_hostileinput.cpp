@@ -4,8 +4,8 @@
 // the command buttons come back.
 #include "BinConvert.h"
 #include "ConsoleFixture.h"
-#include "DeviceText.h"
-#include "NumberReading.h"
+#include "protocol/DeviceText.h"
+#include "window/NumberReading.h"
 #include "frm_IP.h"
 
 #include <QCheckBox>

@@ -2,8 +2,8 @@
 // frames as large as LEN allows, in their millions. Memory must stay bounded and the link must
 // still work afterwards.
 #include "E2eWait.h"
-#include "Frame.h"
-#include "Plenko.h"
+#include "protocol/Frame.h"
+#include "control/Plenko.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 #include "DeviceModel.h"
 #include "EmulatorOptions.h"
 #include "Faults.h"
-#include "Frame.h"
+#include "protocol/Frame.h"
 #include "PacedPipe.h"
 #include "Trace.h"
 

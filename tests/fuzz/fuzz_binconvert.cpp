@@ -1,7 +1,7 @@
 // Arbitrary UTF-16 text typed as a BIN-mode parameter: BinConvert, IsHex and the bytes that go
 // to the device.
 #include "BinConvert.h"
-#include "DeviceText.h"
+#include "protocol/DeviceText.h"
 #include "FuzzCheck.h"
 
 #include <QList>

@@ -3,7 +3,7 @@
 //
 // Input layout: the first byte chooses the direction (even: decode, odd: encode); the rest is
 // the payload.
-#include "DeviceText.h"
+#include "protocol/DeviceText.h"
 #include "FuzzCheck.h"
 
 #include <QString>

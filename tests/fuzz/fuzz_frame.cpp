@@ -3,7 +3,7 @@
 //
 // Input layout: the low four bits of the first byte say how many of the following bytes give the
 // piece lengths (used in turn, 0 meaning an empty read); the rest is the byte stream.
-#include "Frame.h"
+#include "protocol/Frame.h"
 #include "FuzzCheck.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // Arbitrary UTF-16 text in one address box: the entry check and the byte it stands for.
 #include "FuzzCheck.h"
 #include "IpEntryCheck.h"
-#include "NumberReading.h"
+#include "window/NumberReading.h"
 
 #include <QString>
 

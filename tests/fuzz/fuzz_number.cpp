@@ -1,6 +1,6 @@
 // Arbitrary UTF-16 text (lone surrogates, NULs and all) read as an operator's number.
 #include "FuzzCheck.h"
-#include "NumberReading.h"
+#include "window/NumberReading.h"
 
 #include <QString>
 

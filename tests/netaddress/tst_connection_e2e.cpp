@@ -4,13 +4,13 @@
 
 #include "AddressDialogLauncher.h"
 #include "AddressState.h"
-#include "CardCalls.h"
-#include "ConnectionSettings.h"
+#include "window/CardCalls.h"
+#include "window/ConnectionSettings.h"
 #include "FakeConnectionLabels.h"
 #include "TestHelpers.h"
 
 #ifdef BRINDLE_HAVE_PLENKO
-#include "Plenko.h"
+#include "control/Plenko.h"
 #endif
 
 #include <QApplication>

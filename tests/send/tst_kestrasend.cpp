@@ -1,6 +1,6 @@
-#include "CardOperations.h"
-#include "DeviceText.h"
-#include "Frame.h"
+#include "protocol/CardOperations.h"
+#include "protocol/DeviceText.h"
+#include "protocol/Frame.h"
 #include "SamplePrint.h"
 #include "TestHelpers.h"
 

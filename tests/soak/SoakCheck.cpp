@@ -1,6 +1,6 @@
 #include "SoakCheck.h"
 
-#include "CardControl.h"
+#include "control/CardControl.h"
 
 #include <QSet>
 

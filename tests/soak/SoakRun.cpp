@@ -1,7 +1,7 @@
 #include "SoakRun.h"
 
 #include "BenchSupport.h"
-#include "Plenko.h"
+#include "control/Plenko.h"
 #include "SoakTrace.h"
 
 #include <QCoreApplication>

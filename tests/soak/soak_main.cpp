@@ -1,7 +1,7 @@
 // plenko-soak: drives the real card control through many commands against kestra-emu's fault
 // mix, over loopback TCP and a pseudo-terminal, and checks every command's outcome against the
 // emulator's trace. See docs/reliability.md ("Chaos soak").
-#include "Plenko.h"
+#include "control/Plenko.h"
 #include "SoakCheck.h"
 #include "SoakRun.h"
 #include "SoakTrace.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CardControl.h"
+#include "control/CardControl.h"
 
 #include <QList>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "TcpTransport.h"
+#include "transport/TcpTransport.h"
 
 #include <QHostAddress>
 #include <QNetworkProxy>

@@ -1,4 +1,4 @@
-#include "CardOperations.h"
+#include "protocol/CardOperations.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "SerialTransport.h"
+#include "transport/SerialTransport.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CardCalls.h"
+#include "window/CardCalls.h"
 
 #include <QByteArray>
 #include <QtGlobal>

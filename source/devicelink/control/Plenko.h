@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CardControl.h"
-#include "Frame.h"
-#include "LinkDiagnostics.h"
+#include "control/CardControl.h"
+#include "protocol/Frame.h"
+#include "control/LinkDiagnostics.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

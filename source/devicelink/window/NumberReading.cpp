@@ -1,4 +1,4 @@
-#include "NumberReading.h"
+#include "window/NumberReading.h"
 
 #include <charconv>
 #include <cmath>

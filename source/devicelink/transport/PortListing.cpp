@@ -1,7 +1,7 @@
-#include "PortListing.h"
+#include "transport/PortListing.h"
 
-#include "LinkEndpoints.h"
-#include "PortAccess.h"
+#include "transport/LinkEndpoints.h"
+#include "transport/PortAccess.h"
 
 #include <QDir>
 #include <QFileInfo>

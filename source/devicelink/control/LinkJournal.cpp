@@ -1,4 +1,4 @@
-#include "LinkJournal.h"
+#include "control/LinkJournal.h"
 
 #include <QAbstractEventDispatcher>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "LinkEndpoints.h"
+#include "transport/LinkEndpoints.h"
 
 #include <array>
 

@@ -4,7 +4,7 @@
 #include <QByteArrayView>
 #include <QList>
 
-#include "Protocol.h"
+#include "protocol/Protocol.h"
 
 // The device's wire framing, used in both directions:
 //   STX LEN_HI LEN_LO BODY ETX BCC

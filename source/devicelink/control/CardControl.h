@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Protocol.h"
+#include "protocol/Protocol.h"
 
 #include <QByteArray>
 #include <QVariant>

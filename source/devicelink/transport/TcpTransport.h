@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LinkTransport.h"
+#include "transport/LinkTransport.h"
 
 #include <QAbstractSocket>
 

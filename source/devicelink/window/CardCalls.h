@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CardControl.h"
-#include "LinkDiagnostics.h"
+#include "control/CardControl.h"
+#include "control/LinkDiagnostics.h"
 
 #include <QString>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "PortAccess.h"
+#include "transport/PortAccess.h"
 
 #include <QFile>
 

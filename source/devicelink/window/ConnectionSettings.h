@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CardCalls.h"
-#include "ConnectionLabels.h"
+#include "window/CardCalls.h"
+#include "window/ConnectionLabels.h"
 
 #include <QList>
 #include <QObject>

@@ -1,8 +1,8 @@
-#include "LinkMeaning.h"
+#include "control/LinkMeaning.h"
 
-#include "CardControl.h"
-#include "Plenko.h"
-#include "Protocol.h"
+#include "control/CardControl.h"
+#include "control/Plenko.h"
+#include "protocol/Protocol.h"
 
 #include <array>
 

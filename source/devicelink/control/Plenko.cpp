@@ -1,14 +1,14 @@
-#include "Plenko.h"
+#include "control/Plenko.h"
 
-#include "DeviceText.h"
-#include "LinkEndpoints.h"
-#include "LinkJournal.h"
-#include "LinkMeaning.h"
-#include "LinkTransport.h"
-#include "ModemLines.h"
-#include "PortAccess.h"
-#include "SerialTransport.h"
-#include "TcpTransport.h"
+#include "protocol/DeviceText.h"
+#include "transport/LinkEndpoints.h"
+#include "control/LinkJournal.h"
+#include "control/LinkMeaning.h"
+#include "transport/LinkTransport.h"
+#include "transport/ModemLines.h"
+#include "transport/PortAccess.h"
+#include "transport/SerialTransport.h"
+#include "transport/TcpTransport.h"
 
 #include <QEventLoop>
 #include <QHostAddress>

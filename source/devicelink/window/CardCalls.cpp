@@ -1,7 +1,7 @@
-#include "CardCalls.h"
+#include "window/CardCalls.h"
 
-#include "DeviceText.h"
-#include "NumberReading.h"
+#include "protocol/DeviceText.h"
+#include "window/NumberReading.h"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "LinkTransport.h"
+#include "transport/LinkTransport.h"
 
 #include <QIODevice>
 

@@ -1,8 +1,8 @@
-#include "CommandRunner.h"
+#include "window/CommandRunner.h"
 
-#include "DeviceText.h"
-#include "HexDisplay.h"
-#include "ResponseDisplay.h"
+#include "protocol/DeviceText.h"
+#include "window/HexDisplay.h"
+#include "window/ResponseDisplay.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LinkTransport.h"
-#include "ModemLines.h"
+#include "transport/LinkTransport.h"
+#include "transport/ModemLines.h"
 
 #include <QSerialPort>
 

@@ -1,4 +1,4 @@
-#include "DeviceText.h"
+#include "protocol/DeviceText.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

@@ -1,4 +1,4 @@
-#include "HexDisplay.h"
+#include "window/HexDisplay.h"
 
 QString hexDigits(qint32 value)
 {
