@@ -49,6 +49,34 @@ constexpr qint32 kResponseNormal = DeviceStatus::Normal;
 class CardControl
 {
 public:
+    // What OpenLink returns.
+    enum OpenResult : qint32 {
+        Opened = 0,
+        NoSuchPort = 1,         // port number below 1, or no device at its path
+        CannotOpen = 2,         // the device exists but does not open (busy, no permission, not a tty)
+        ConnectionFailed = 3,   // the network refused the connection or cannot reach the address,
+                                // or the connection dropped again before OpenLink returned
+        ConnectTimedOut = 4,    // not connected within the connect wait (3 seconds)
+        AlreadyOpen = 5,        // a link is open or being connected; nothing changes
+        ArgumentsNotUnderstood = 6, // a speed code outside 0-5, or neither the serial nor the network form
+        ConnectInterrupted = 7, // CloseLink, the control's end or the application's end came during the wait
+    };
+
+    // What SendCommand returns.
+    enum SendResult : qint32 {
+        Accepted = 0,
+        LinkNotStarted = 1,
+        CommandRunning = 2,
+        CodeOutOfRange = 3,   // outside 0-255
+        ParameterTooLong = 4, // more than kMaxParameter bytes
+    };
+
+    // What StartLink returns.
+    enum StartResult : qint32 { Started = 0, NothingOpen = 1 };
+
+    // The longest parameter a command takes: one body byte is the command code.
+    static constexpr int kMaxParameter = Wire::kMaxBody - 1;
+
     virtual ~CardControl() = default;
 
     virtual QVariant Version() = 0;

@@ -1,7 +1,6 @@
 #include "control/LinkMeaning.h"
 
 #include "control/CardControl.h"
-#include "control/Plenko.h"
 #include "protocol/Protocol.h"
 
 #include <array>
@@ -20,22 +19,22 @@ struct Entry
 };
 
 constexpr std::array kTable{
-    Entry{Kind::OpenResult, Plenko::Opened, "opened"},
-    Entry{Kind::OpenResult, Plenko::NoSuchPort, "no such port: no device at its path"},
-    Entry{Kind::OpenResult, Plenko::CannotOpen,
+    Entry{Kind::OpenResult, CardControl::Opened, "opened"},
+    Entry{Kind::OpenResult, CardControl::NoSuchPort, "no such port: no device at its path"},
+    Entry{Kind::OpenResult, CardControl::CannotOpen,
           "the device exists but does not open (busy, no permission, or not a serial device)"},
-    Entry{Kind::OpenResult, Plenko::ConnectionFailed,
+    Entry{Kind::OpenResult, CardControl::ConnectionFailed,
           "the connection was refused, the address cannot be reached, or the connection dropped at once"},
-    Entry{Kind::OpenResult, Plenko::ConnectTimedOut, "no connection within 3 seconds"},
-    Entry{Kind::OpenResult, Plenko::AlreadyOpen, "a link is already open or being connected"},
-    Entry{Kind::OpenResult, Plenko::ArgumentsNotUnderstood, "arguments not understood"},
-    Entry{Kind::OpenResult, Plenko::ConnectInterrupted, "the wait for the connection was interrupted"},
+    Entry{Kind::OpenResult, CardControl::ConnectTimedOut, "no connection within 3 seconds"},
+    Entry{Kind::OpenResult, CardControl::AlreadyOpen, "a link is already open or being connected"},
+    Entry{Kind::OpenResult, CardControl::ArgumentsNotUnderstood, "arguments not understood"},
+    Entry{Kind::OpenResult, CardControl::ConnectInterrupted, "the wait for the connection was interrupted"},
 
-    Entry{Kind::SendResult, Plenko::Accepted, "accepted"},
-    Entry{Kind::SendResult, Plenko::LinkNotStarted, "the link is not open and started"},
-    Entry{Kind::SendResult, Plenko::CommandRunning, "another command is running"},
-    Entry{Kind::SendResult, Plenko::CodeOutOfRange, "the command code is outside 00-FF"},
-    Entry{Kind::SendResult, Plenko::ParameterTooLong, "the parameter is longer than 65,534 bytes"},
+    Entry{Kind::SendResult, CardControl::Accepted, "accepted"},
+    Entry{Kind::SendResult, CardControl::LinkNotStarted, "the link is not open and started"},
+    Entry{Kind::SendResult, CardControl::CommandRunning, "another command is running"},
+    Entry{Kind::SendResult, CardControl::CodeOutOfRange, "the command code is outside 00-FF"},
+    Entry{Kind::SendResult, CardControl::ParameterTooLong, "the parameter is longer than 65,534 bytes"},
 
     Entry{Kind::ErrorCode, LinkError::None, "a response was received"},
     Entry{Kind::ErrorCode, LinkError::DsrInactive,
