@@ -75,24 +75,3 @@ private:
     QByteArray m_pending;   // lines collected while held
     QByteArray m_heldStamp; // the time stamp of the lines held, taken once
 };
-
-// Holds a journal (which may be nullptr) for the lifetime of a scope.
-class LinkJournalBatch
-{
-public:
-    explicit LinkJournalBatch(LinkJournal *journal) : m_journal(journal)
-    {
-        if (m_journal)
-            m_journal->hold();
-    }
-    ~LinkJournalBatch()
-    {
-        if (m_journal)
-            m_journal->release();
-    }
-    LinkJournalBatch(const LinkJournalBatch &) = delete;
-    LinkJournalBatch &operator=(const LinkJournalBatch &) = delete;
-
-private:
-    LinkJournal *m_journal;
-};
