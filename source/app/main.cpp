@@ -3,9 +3,11 @@
 
 #include "ConsoleApplication.h"
 #include "ConsoleOptions.h"
+#include "DisplayCheck.h"
 #include "Fonts.h"
 #include "control/LinkJournal.h"
 #include "control/Plenko.h"
+#include "transport/LinkEndpoints.h"
 #include "transport/PortListing.h"
 #include "frmMain.h"
 
@@ -47,6 +49,14 @@ int main(int argc, char *argv[])
         break;
     }
     applyConsoleOptions(options);
+    if (const QString wrongPort = LinkEndpoints::tcpPortEnvironmentError(); !wrongPort.isEmpty() && options.tcpPort == 0) {
+        print(stderr, QStringLiteral("brindle: %1\n").arg(wrongPort));
+        return ConsoleExit::Usage;
+    }
+    if (const QString noDisplay = missingDisplay(arguments); !noDisplay.isEmpty()) {
+        print(stderr, noDisplay);
+        return ConsoleExit::NoDisplay;
+    }
 
     // Opened before the window, so that a journal that cannot be written stops the start.
     LinkJournal journal;
@@ -67,6 +77,8 @@ int main(int argc, char *argv[])
     if (journal.isOpen())
         control->setJournal(&journal);
     frmMain window(std::move(control));
+    if (journal.isOpen())
+        window.setJournal(&journal);
     window.show();
     return app.exec();
 }

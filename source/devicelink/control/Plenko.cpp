@@ -125,9 +125,9 @@ qint32 Plenko::openSerial(qint32 port, qint32 speedCode)
 {
     const QString path = LinkEndpoints::serialPathFor(port);
     const qint32 baudRate = baudRateFor(speedCode);
-    const QString what = QStringLiteral("COM%1 (%2, %3 bit/s)").arg(QString::number(port), path, QString::number(baudRate));
+    const QString what = LinkEndpoints::describeSerial(port, baudRate);
     if (m_journal)
-        m_journal->setLink(QStringLiteral("com%1").arg(port));
+        m_journal->setLink(LinkEndpoints::journalName(port));
     if (port < 1) {
         openFailed(NoSuchPort, QStringLiteral("COM%1").arg(port), QStringLiteral("there is no COM%1").arg(port));
         return NoSuchPort;
