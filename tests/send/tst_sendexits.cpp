@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 
 // kestra-send where a run must not end as if all were well: a magnetic write whose data did not
 // reach the device, standard output that cannot be written, a port another program holds, a link
@@ -104,12 +105,18 @@ void TestSendExits::outputThatCannotBeWritten()
     EmulatorProcess emu({false, kFast});
     QVERIFY2(emu.start(), qPrintable(emu.errorText()));
     QProcess send;
-    if (!closedPipe)
+    int gone[2] = {-1, -1}; // a pipe whose reader has closed its end
+    if (closedPipe) {
+        QVERIFY(::pipe(gone) == 0);
+        ::close(gone[0]);
+        send.setChildProcessModifier([&gone] { ::dup2(gone[1], STDOUT_FILENO); });
+    } else {
         send.setStandardOutputFile(QStringLiteral("/dev/full"));
+    }
     send.start(qEnvironmentVariable("KESTRA_SEND"), tcpLink(emu) + QStringList{"clear", "clear", "clear", "clear"});
     QVERIFY(send.waitForStarted(10000));
     if (closedPipe)
-        send.closeReadChannel(QProcess::StandardOutput);
+        ::close(gone[1]);
     QVERIFY(send.waitForFinished(60000));
     const QByteArray err = send.readAllStandardError();
     QCOMPARE(send.exitStatus(), QProcess::NormalExit);

@@ -47,8 +47,10 @@ PortHolder deviceLockHolder(const QString &path, qint64 ownPid)
     QFile locks(QStringLiteral("/proc/locks"));
     if (!locks.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
-    while (!locks.atEnd()) {
-        const QList<QByteArray> fields = locks.readLine().simplified().split(' ');
+    // Read whole: a file of /proc reports a size of 0, so a line-by-line read would stop at once.
+    const QList<QByteArray> lines = locks.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
         // A lock waited for shows as "1: -> FLOCK ..."; only a granted lock holds the port.
         if (fields.size() < 6 || fields[1] != "FLOCK" || fields[5] != file)
             continue;
