@@ -53,11 +53,6 @@ int main(int argc, char *argv[])
         print(stderr, QStringLiteral("brindle: %1\n").arg(wrongPort));
         return ConsoleExit::Usage;
     }
-    if (const QString noDisplay = missingDisplay(arguments); !noDisplay.isEmpty()) {
-        print(stderr, noDisplay);
-        return ConsoleExit::NoDisplay;
-    }
-
     // Opened before the window, so that a journal that cannot be written stops the start.
     LinkJournal journal;
     if (!options.journalPath.isEmpty()) {
@@ -67,6 +62,11 @@ int main(int argc, char *argv[])
             return ConsoleExit::Usage;
         }
     }
+    if (const QString noDisplay = missingDisplay(arguments); !noDisplay.isEmpty()) {
+        print(stderr, noDisplay);
+        return ConsoleExit::NoDisplay;
+    }
+
     // Diagnostics name their category, so that the operator can see what QT_LOGGING_RULES switches.
     qSetMessagePattern(QStringLiteral("%{if-category}%{category}: %{endif}%{message}"));
 
