@@ -38,13 +38,10 @@ SerialTransport::OpenResult SerialTransport::open(const QString &path, qint32 ba
     // Qt's lock file is named after the name the port was opened by, so a link to the device (a
     // /dev/serial/by-id name) passes it; a lock on the open device itself holds whatever the name,
     // and for root too. It goes with the descriptor, so no crash leaves it behind.
-    if (::flock(int(m_port->handle()), LOCK_EX | LOCK_NB) != 0) {
-        const int lockError = errno;
+    // A system that cannot record the lock (ENOLCK) still has Qt's lock file and the device's own
+    // exclusive mode: the port opens without it rather than not at all.
+    if (::flock(int(m_port->handle()), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         m_port->close();
-        if (lockError != EWOULDBLOCK) {
-            m_openError = QStringLiteral("the device cannot be locked for this program alone: %1").arg(qt_error_string(lockError));
-            return OpenResult::CannotOpen;
-        }
         m_openError = portBusyText(deviceLockHolder(path, qint64(::getpid())));
         return OpenResult::Busy;
     }
