@@ -63,9 +63,13 @@ int runSend(const QStringList &arguments)
     SendOptions options = parseSendOptions(arguments);
     switch (options.action) {
     case SendOptions::Action::Help:
-    case SendOptions::Action::Version:
-        print(stdout, options.text.toLocal8Bit());
-        return SendExit::Completed;
+    case SendOptions::Action::Version: {
+        ResultStream output;
+        if (output.write(options.text.toLocal8Bit()))
+            return SendExit::Completed;
+        printError(output.failureText().section(QLatin1Char(':'), 0, 0));
+        return output.exitStatus();
+    }
     case SendOptions::Action::UsageError:
         print(stderr, options.text.toLocal8Bit());
         return SendExit::Usage;
