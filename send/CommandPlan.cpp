@@ -16,6 +16,16 @@ QString refusalWithoutBox(QString refusal)
     return refusal;
 }
 
+// The device takes a frame body of kMaxBody bytes, the command code and its parameter; a longer
+// one would be refused by the control after the commands before it had been sent.
+QString parameterTooLong(const QByteArray &parameter)
+{
+    constexpr qsizetype kMaxParameter = Wire::kMaxBody - 1;
+    if (parameter.size() <= kMaxParameter)
+        return {};
+    return QStringLiteral("the parameter is %1 bytes; the device takes at most %2").arg(parameter.size()).arg(kMaxParameter);
+}
+
 } // namespace
 
 std::optional<quint8> readCommandCode(const QString &text)
@@ -76,6 +86,8 @@ QString planOperation(const QString &name, const QString &text, const CommandDef
             if (!bytes.ok())
                 return QStringLiteral("%1 TEXT: %2").arg(name, refusalWithoutBox(bytes.refusal));
             command.parameter = bytes.bytes;
+            if (const QString tooLong = parameterTooLong(command.parameter); !tooLong.isEmpty())
+                return QStringLiteral("%1 TEXT: %2").arg(name, tooLong);
             break;
         }
         case Parameter::SamplePrint:
@@ -84,6 +96,7 @@ QString planOperation(const QString &name, const QString &text, const CommandDef
         }
         command.timeoutMs = step.timeoutFrom == Timeout::Operator ? defaults.timeoutMs : step.timeoutMs;
         command.dsr = step.dsr == Dsr::AlwaysCheck ? true : defaults.dsr;
+        command.needsStepBefore = step.needsStepBefore;
         planned << command;
     }
     into += planned;
@@ -112,6 +125,8 @@ QString planFreeCommand(const FreeCommand &free, const CommandDefaults &settings
             return QStringLiteral("%1: %2").arg(free.param ? QStringLiteral("--param") : QStringLiteral("--bin"),
                                                 refusalWithoutBox(bytes.refusal));
         command.parameter = bytes.bytes;
+        if (const QString tooLong = parameterTooLong(command.parameter); !tooLong.isEmpty())
+            return QStringLiteral("%1: %2").arg(free.param ? QStringLiteral("--param") : QStringLiteral("--bin"), tooLong);
     }
     into << command;
     return {};

@@ -30,6 +30,7 @@ struct PlannedCommand
     QByteArray parameter;
     qint32 timeoutMs = 0;
     bool dsr = true;
+    bool needsStepBefore = false; // skipped when the command before in its group did not complete
 };
 
 struct CommandPlan

@@ -9,12 +9,14 @@
 
 namespace {
 
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 volatile std::sig_atomic_t g_writeFd = -1;
 
-extern "C" void onSigint(int)
+extern "C" void onSignal(int number)
 {
     const int savedErrno = errno;
-    const char byte = 1;
+    const char byte = char(number);
     if (g_writeFd >= 0)
         [[maybe_unused]] const ssize_t written = ::write(g_writeFd, &byte, 1);
     errno = savedErrno;
@@ -30,15 +32,17 @@ InterruptWatcher::InterruptWatcher(QObject *parent) : QObject(parent)
     m_notifier = new QSocketNotifier(m_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &InterruptWatcher::drain);
     struct sigaction action = {};
-    action.sa_handler = onSigint;
+    action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
+    for (int number : kSignals)
+        ::sigaction(number, &action, nullptr);
 }
 
 InterruptWatcher::~InterruptWatcher()
 {
-    std::signal(SIGINT, SIG_DFL);
+    for (int number : kSignals)
+        std::signal(number, SIG_DFL);
     g_writeFd = -1;
     for (int fd : m_pipe) {
         if (fd >= 0)
@@ -49,10 +53,14 @@ InterruptWatcher::~InterruptWatcher()
 void InterruptWatcher::drain()
 {
     char bytes[16];
-    while (::read(m_pipe[0], bytes, sizeof bytes) > 0) {
+    ssize_t got = 0;
+    int first = 0;
+    while ((got = ::read(m_pipe[0], bytes, sizeof bytes)) > 0) {
+        if (first == 0)
+            first = bytes[0];
     }
-    if (m_interrupted)
+    if (m_signal != 0 || first == 0)
         return;
-    m_interrupted = true;
+    m_signal = first;
     emit interrupted();
 }

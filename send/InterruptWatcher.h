@@ -4,10 +4,13 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT (Ctrl-C) into a Qt signal. The signal handler only writes a byte into a pipe
-// (async-signal-safe); the event loop sees the pipe become readable and emits interrupted(), so
-// that the reaction runs as an ordinary event, where it may call the control. One instance at a
-// time; the handler is installed by the constructor and the default restored by the destructor.
+// Turns SIGINT (Ctrl-C), SIGTERM (what systemd and timeout send) and SIGHUP (a closed terminal or
+// SSH session) into a Qt signal, so that each ends a run as Ctrl-C does: the running command
+// aborted, the link closed, the journal's last lines written. The signal handler only writes the
+// signal's number into a pipe (async-signal-safe); the event loop sees the pipe become readable
+// and emits interrupted(), so that the reaction runs as an ordinary event, where it may call the
+// control. One instance at a time; the handlers are installed by the constructor and the defaults
+// restored by the destructor.
 class InterruptWatcher : public QObject
 {
     Q_OBJECT
@@ -15,7 +18,12 @@ public:
     explicit InterruptWatcher(QObject *parent = nullptr);
     ~InterruptWatcher() override;
 
-    bool isInterrupted() const { return m_interrupted; }
+    bool isInterrupted() const { return m_signal != 0; }
+    // The first signal that came (SIGINT, SIGTERM, SIGHUP); 0 before any.
+    int signalNumber() const { return m_signal; }
+    // What the program exits with after that signal, as a shell reports a program it ended:
+    // 128 + the signal's number (130, 143, 129).
+    int exitStatus() const { return 128 + m_signal; }
 
 signals:
     void interrupted();
@@ -25,5 +33,5 @@ private:
 
     int m_pipe[2] = {-1, -1};
     QSocketNotifier *m_notifier = nullptr;
-    bool m_interrupted = false;
+    int m_signal = 0;
 };

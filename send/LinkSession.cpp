@@ -12,9 +12,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 
-namespace {
-
-QString describe(const LinkTarget &target)
+QString LinkSession::describe(const LinkTarget &target)
 {
     switch (target.kind) {
     case LinkTarget::Kind::Device:
@@ -29,8 +27,6 @@ QString describe(const LinkTarget &target)
     }
     return QStringLiteral("no link");
 }
-
-} // namespace
 
 bool LinkSession::resolveHost(const QString &host, quint32 *address, QString *error)
 {
@@ -75,9 +71,10 @@ bool LinkSession::open(const LinkTarget &target, QString *error)
     qint32 portOrAddress = 0;
     qint32 speedCode = target.speedCode;
     qint32 result = Plenko::ArgumentsNotUnderstood;
+    m_openResult.reset();
     switch (target.kind) {
     case LinkTarget::Kind::Device:
-        LinkEndpoints::setComPath(1, target.device);
+        LinkEndpoints::setComDevice(1, target.device);
         portOrAddress = 1;
         result = m_control.OpenLink(portOrAddress, speedCode, 1, 1).toInt();
         break;
@@ -99,6 +96,7 @@ bool LinkSession::open(const LinkTarget &target, QString *error)
     case LinkTarget::Kind::None:
         break;
     }
+    m_openResult = result;
     if (result != Plenko::Opened) {
         // The control has said why on standard error already (brindle.link), with a hint; say it
         // here only when those lines are switched off, so that it is said once.

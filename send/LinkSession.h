@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <optional>
 
 class Plenko;
 
@@ -30,6 +31,11 @@ public:
 
     // Opens and starts the link. False with a message for the operator when it does not open.
     bool open(const LinkTarget &target, QString *error);
+    // What the last open's OpenLink returned; nothing when it was not reached (a host name that
+    // does not resolve).
+    std::optional<qint32> openResult() const { return m_openResult; }
+    // "COM1 (/dev/ttyS0) at 9600 bit/s", "/dev/ttyUSB0 at 9600 bit/s", "127.0.0.1 port 10001".
+    static QString describe(const LinkTarget &target);
     CommandOutcome run(const PlannedCommand &command);
     // Stops and closes the link (nothing when none is open).
     void close();
@@ -44,5 +50,6 @@ private:
 
     Plenko &m_control;
     bool m_interrupted = false;
+    std::optional<qint32> m_openResult;
     class QEventLoop *m_lookupLoop = nullptr;
 };

@@ -20,13 +20,17 @@ QString hexBytes(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
-QString operationName(const PlannedCommand &command)
+} // namespace
+
+QString commandName(const PlannedCommand &command)
 {
     QString name = command.operation == u"code" ? QStringLiteral("code %1").arg(hex2(command.code)) : command.operation;
     if (command.steps > 1)
         name += QStringLiteral(" %1/%2").arg(command.step).arg(command.steps);
     return name;
 }
+
+namespace {
 
 bool answered(const CommandOutcome &outcome)
 {
@@ -46,7 +50,7 @@ QByteArray resultLine(const PlannedCommand &command, const CommandOutcome &outco
     QString line;
     if (command.line > 0)
         line += QStringLiteral("line %1 ").arg(command.line);
-    line += operationName(command) + QStringLiteral(": ");
+    line += commandName(command) + QStringLiteral(": ");
     if (command.operation != u"code")
         line += QStringLiteral("code %1, ").arg(hex2(command.code));
     if (answered(outcome))
@@ -84,6 +88,52 @@ QByteArray resultJson(const PlannedCommand &command, const CommandOutcome &outco
         {QStringLiteral("error_meaning"), errorMeaning(outcome)},
         {QStringLiteral("result"), outcome.result},
         {QStringLiteral("elapsed_ms"), qRound64(outcome.elapsedMs * 1000.0) / 1000.0},
+    };
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QString skipReason(const PlannedCommand &command, const PlannedCommand &before, const CommandOutcome &beforeOutcome)
+{
+    if (!command.needsStepBefore || before.group != command.group || beforeOutcome.result == 0)
+        return {};
+    return QStringLiteral("%1 ended with result %2, so the device may still hold an earlier card's data")
+        .arg(commandName(before))
+        .arg(beforeOutcome.result);
+}
+
+QByteArray skippedLine(const PlannedCommand &command, const QString &reason)
+{
+    QString line;
+    if (command.line > 0)
+        line += QStringLiteral("line %1 ").arg(command.line);
+    line += QStringLiteral("%1: code %2, skipped: %3\n").arg(commandName(command), hex2(command.code), reason);
+    return line.toUtf8();
+}
+
+QByteArray skippedJson(const PlannedCommand &command, const QString &reason)
+{
+    const QJsonObject object{
+        {QStringLiteral("line"), command.line > 0 ? QJsonValue(command.line) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("operation"), command.operation},
+        {QStringLiteral("step"), command.step},
+        {QStringLiteral("steps"), command.steps},
+        {QStringLiteral("code"), int(command.code)},
+        {QStringLiteral("code_hex"), hex2(command.code)},
+        {QStringLiteral("skipped"), true},
+        {QStringLiteral("reason"), reason},
+        {QStringLiteral("result"), QJsonValue(QJsonValue::Null)},
+    };
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QByteArray openFailureJson(const QString &link, std::optional<qint32> openResult, const QString &reason)
+{
+    const QJsonObject object{
+        {QStringLiteral("link"), link},
+        {QStringLiteral("open_result"), openResult ? QJsonValue(*openResult) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("open_result_meaning"),
+         openResult ? QJsonValue(LinkMeaning::openResult(*openResult)) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("reason"), reason},
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }

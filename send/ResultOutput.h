@@ -4,8 +4,24 @@
 #include "LinkSession.h"
 
 #include <QByteArray>
+#include <QString>
+#include <optional>
 
 // The line kestra-send prints for a command: for people, or a JSON object on one line (--json).
 // Both end in a newline.
 QByteArray resultLine(const PlannedCommand &command, const CommandOutcome &outcome);
 QByteArray resultJson(const PlannedCommand &command, const CommandOutcome &outcome);
+
+// Why command is not sent: it needs the step before (PlannedCommand::needsStepBefore) and that
+// step, before, did not complete with result 0. Empty when command is to be sent.
+QString skipReason(const PlannedCommand &command, const PlannedCommand &before, const CommandOutcome &beforeOutcome);
+// The line of a skipped command, for people or as JSON (with "skipped": true and "result": null).
+QByteArray skippedLine(const PlannedCommand &command, const QString &reason);
+QByteArray skippedJson(const PlannedCommand &command, const QString &reason);
+// "write 2/3", "code 41": a command as the lines name it.
+QString commandName(const PlannedCommand &command);
+
+// With --json, a link that does not open: one object with the link, the OpenLink result (null
+// when OpenLink was not reached, e.g. a host name that does not resolve), its meaning and the
+// system's reason.
+QByteArray openFailureJson(const QString &link, std::optional<qint32> openResult, const QString &reason);

@@ -64,15 +64,15 @@ Link (exactly one):
 Commands (named operations, any number, run in order, with the console's codes, parameters
 and time-outs; "--timeout" marks a time-out taken from --timeout):
 %1or one free command:
-  --code HEX           command code 00-FF (one or two hexadecimal digits)
+  --code HEX           command code 00-FF (one or two hexadecimal digits, 0x allowed)
   --param TEXT         its parameter, sent in CP932 as the console's parameter box sends it
   --bin TEXT           its parameter in BIN mode: "$hh" is the one byte hh, the rest is CP932
 or a script:
   -f, --file FILE      one command per line from FILE; - reads standard input
 
 Options:
-  --timeout MS         time-out of a free command and of write's first two commands
-                       (default 30000; 0 = no limit)
+  --timeout MS         time-out of a free command and of write's first two commands; the
+                       other operations keep the console's (default 30000; 0 = no limit)
   --dsr, --no-dsr      check the DSR line before each command on a serial link (default: check)
   --keep-going         go on after a command whose result is not 0 (default: stop there)
   --json               one JSON object per command instead of the line for people
@@ -101,20 +101,30 @@ send_result, status, status_hex, status_meaning, data, data_hex, error, error_me
 and elapsed_ms; status and error are null when there was none. The result is the console's:
 0 normal completion, 1 time-out, -1 anything else. Diagnostics of the link go to standard error.
 
-The commands of one operation (write, sample) are all sent, as the console's buttons send them;
-a result other than 0 then ends the run unless --keep-going.
+The commands of one operation (write, sample) are all sent, as the console's buttons send them,
+except that the magnetic write and the rewrite are skipped when the data command before them did
+not complete (the device would use an earlier card's data): "write 2/3: code 31, skipped: ...",
+in JSON "skipped": true. A result other than 0 ends the run unless --keep-going. A write TEXT
+that starts with "-" goes after "--", which ends the options: kestra-send --com 1 -- write -42.
+
+When the link does not open, --json prints one object: link, open_result, open_result_meaning,
+reason. A serial port held by another program (by any of its names) does not open; the reason
+names that program. When standard output cannot be written, the run stops after the running
+command and the link is closed.
 
 Exit status:
   0    every command completed normally (result 0)
   1    a command timed out (and none failed otherwise)
   2    usage error: a wrong option or script line; nothing was sent
   3    any other device or link failure (the link did not open, a refusal, a device status
-       other than 20, a lost link)
-  130  interrupted by Ctrl-C: the running command was aborted and the link closed
+       other than 20, a lost link), or standard output could not be written (a full disk)
+  129, 130, 143  ended by SIGHUP, Ctrl-C (SIGINT) or SIGTERM: the running command was aborted
+       and the link closed
+  141  standard output's reader went away (a closed pipe)
 
 Environment:
   PLENKO_COM1 ... PLENKO_COM9  device path of COMn (default /dev/ttyS<n-1>)
-  PLENKO_TCP_PORT              port of --tcp without :PORT (default 10001)
+  PLENKO_TCP_PORT              port of --tcp without :PORT (default 10001); not a port: usage error
   QT_LOGGING_RULES             "brindle.link=false" silences the link's diagnostics
 
 See kestra-send(1), brindle(1) and kestra-emu(1).

@@ -47,5 +47,6 @@ constexpr int Completed = 0;
 constexpr int TimedOut = 1;
 constexpr int Usage = 2;
 constexpr int Failed = 3;
-constexpr int Interrupted = 130;
+constexpr int Interrupted = 130; // SIGINT; SIGTERM and SIGHUP end with 143 and 129 (128 + signal)
+constexpr int BrokenPipe = 141;  // standard output's reader went away (128 + SIGPIPE)
 }

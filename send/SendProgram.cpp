@@ -3,9 +3,11 @@
 #include "InterruptWatcher.h"
 #include "transport/LinkEndpoints.h"
 #include "control/LinkJournal.h"
+#include "control/LinkMeaning.h"
 #include "LinkSession.h"
 #include "control/Plenko.h"
 #include "ResultOutput.h"
+#include "ResultStream.h"
 #include "ScriptReader.h"
 #include "SendOptions.h"
 
@@ -61,9 +63,13 @@ int runSend(const QStringList &arguments)
     SendOptions options = parseSendOptions(arguments);
     switch (options.action) {
     case SendOptions::Action::Help:
-    case SendOptions::Action::Version:
-        print(stdout, options.text.toLocal8Bit());
-        return SendExit::Completed;
+    case SendOptions::Action::Version: {
+        ResultStream output;
+        if (output.write(options.text.toLocal8Bit()))
+            return SendExit::Completed;
+        printError(output.failureText().section(QLatin1Char(':'), 0, 0));
+        return output.exitStatus();
+    }
     case SendOptions::Action::UsageError:
         print(stderr, options.text.toLocal8Bit());
         return SendExit::Usage;
@@ -85,6 +91,13 @@ int runSend(const QStringList &arguments)
         options.commands = plan.commands;
     }
 
+    if (options.link.kind == LinkTarget::Kind::Tcp && options.link.port == 0) {
+        if (const QString wrongPort = LinkEndpoints::tcpPortEnvironmentError(); !wrongPort.isEmpty()) {
+            printError(wrongPort);
+            return SendExit::Usage;
+        }
+    }
+
     LinkJournal journal;
     if (!options.journalPath.isEmpty()) {
         QString reason;
@@ -101,27 +114,46 @@ int runSend(const QStringList &arguments)
     if (journal.isOpen())
         control.setJournal(&journal);
     LinkSession session(control);
+    ResultStream output;
     InterruptWatcher watcher;
     QObject::connect(&watcher, &InterruptWatcher::interrupted, &watcher, [&session] { session.interrupt(); });
 
     QString error;
     if (!session.open(options.link, &error)) {
         if (session.isInterrupted())
-            return SendExit::Interrupted;
+            return watcher.exitStatus();
         if (!error.isEmpty())
             printError(error);
+        if (options.json) {
+            const QString reason = session.openResult() ? control.lastOpenFailure() : error;
+            output.write(openFailureJson(LinkSession::describe(options.link), session.openResult(),
+                                         reason.isEmpty() && session.openResult()
+                                             ? LinkMeaning::openResult(*session.openResult()) : reason));
+        }
         return SendExit::Failed;
     }
 
     int status = SendExit::Completed;
     int groupStatus = SendExit::Completed;
+    CommandOutcome previous;
     for (qsizetype i = 0; i < options.commands.size(); ++i) {
         const PlannedCommand &command = options.commands[i];
-        const CommandOutcome outcome = session.run(command);
-        print(stdout, options.json ? resultJson(command, outcome) : resultLine(command, outcome));
-        if (session.isInterrupted())
+        const QString skip = i > 0 ? skipReason(command, options.commands[i - 1], previous) : QString();
+        if (!skip.isEmpty()) {
+            // Nothing is sent; the commands after it (the eject) still go out.
+            if (journal.isOpen())
+                journal.event("skipped", QStringLiteral("code %1 (%2): %3")
+                                             .arg(QString::number(command.code, 16), commandName(command), skip));
+            output.write(options.json ? skippedJson(command, skip) : skippedLine(command, skip));
+        } else {
+            previous = session.run(command);
+            output.write(options.json ? resultJson(command, previous) : resultLine(command, previous));
+            if (session.isInterrupted())
+                break;
+            groupStatus = worse(groupStatus, exitStatusFor(previous));
+        }
+        if (output.failed())
             break;
-        groupStatus = worse(groupStatus, exitStatusFor(outcome));
         // The commands of one operation all go out, as the console's buttons send them.
         const bool groupEnds = i + 1 == options.commands.size() || options.commands[i + 1].group != command.group;
         if (!groupEnds)
@@ -131,6 +163,14 @@ int runSend(const QStringList &arguments)
             break;
         groupStatus = SendExit::Completed;
     }
+    if (output.failed() && journal.isOpen())
+        journal.event("stopped", output.failureText());
     session.close();
-    return session.isInterrupted() ? SendExit::Interrupted : status;
+    if (session.isInterrupted())
+        return watcher.exitStatus();
+    if (output.failed()) {
+        printError(output.failureText());
+        return output.exitStatus();
+    }
+    return status;
 }

@@ -19,7 +19,8 @@ const char *const kEpilog =
     "  QT_LOGGING_RULES             \"brindle.link=false\" silences the link's diagnostics on\n"
     "                               standard error, \"brindle.link.info=true\" adds opens and closes\n"
     "\nExit status: 0 the window was closed; 1 an unexpected error ended the program;\n"
-    "2 the command line was wrong or the journal could not be opened.\n"
+    "2 the command line was wrong, PLENKO_TCP_PORT is not a port, or the journal could not be opened;\n"
+    "3 there is no display to show the window on.\n"
     "\nSee brindle(1), kestra-send(1) and kestra-emu(1).\n";
 
 // Qt's own options, taken by the application object; listed so that they are not unknown here.

@@ -29,4 +29,5 @@ namespace ConsoleExit {
 constexpr int Closed = 0;
 constexpr int UntrappedError = 1;
 constexpr int Usage = 2;
+constexpr int NoDisplay = 3; // no display to show the window on (DisplayCheck.h)
 }

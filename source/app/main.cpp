@@ -3,9 +3,11 @@
 
 #include "ConsoleApplication.h"
 #include "ConsoleOptions.h"
+#include "DisplayCheck.h"
 #include "Fonts.h"
 #include "control/LinkJournal.h"
 #include "control/Plenko.h"
+#include "transport/LinkEndpoints.h"
 #include "transport/PortListing.h"
 #include "frmMain.h"
 
@@ -47,7 +49,10 @@ int main(int argc, char *argv[])
         break;
     }
     applyConsoleOptions(options);
-
+    if (const QString wrongPort = LinkEndpoints::tcpPortEnvironmentError(); !wrongPort.isEmpty() && options.tcpPort == 0) {
+        print(stderr, QStringLiteral("brindle: %1\n").arg(wrongPort));
+        return ConsoleExit::Usage;
+    }
     // Opened before the window, so that a journal that cannot be written stops the start.
     LinkJournal journal;
     if (!options.journalPath.isEmpty()) {
@@ -57,6 +62,11 @@ int main(int argc, char *argv[])
             return ConsoleExit::Usage;
         }
     }
+    if (const QString noDisplay = missingDisplay(arguments); !noDisplay.isEmpty()) {
+        print(stderr, noDisplay);
+        return ConsoleExit::NoDisplay;
+    }
+
     // Diagnostics name their category, so that the operator can see what QT_LOGGING_RULES switches.
     qSetMessagePattern(QStringLiteral("%{if-category}%{category}: %{endif}%{message}"));
 
@@ -67,6 +77,8 @@ int main(int argc, char *argv[])
     if (journal.isOpen())
         control->setJournal(&journal);
     frmMain window(std::move(control));
+    if (journal.isOpen())
+        window.setJournal(&journal);
     window.show();
     return app.exec();
 }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+class LinkJournal;
 class QLabel;
 class QPushButton;
 class QTimer;
@@ -40,6 +41,8 @@ public:
     // Ends the program with a status, at once and without returning into a waiting command.
     // Default: flush the standard streams, then _exit().
     void setEndProgram(std::function<void(int)> end) { m_endProgram = std::move(end); }
+    // The link's journal, where the window notes what a click skipped (nullptr: none). Not owned.
+    void setJournal(LinkJournal *journal) { m_journal = journal; }
 
     // The connection settings (port and speed menu), the address state and its dialog.
     CardControl &Plenko1() { return *m_plenko1; }
@@ -96,6 +99,9 @@ private:
     bool dsrCheck() const;
     // Ends a click whose input was refused: the operator reads why, the buttons come back.
     void refuseInput(const QString &message);
+    // "The data command (&h34) ended with result -1: ...", for a command skipped after it.
+    static QString staleDataSkip(qint32 dataCode, qint32 result);
+    void journalSkipped(qint32 code, const QString &why);
 
     Ui::frmMain *m_ui = nullptr;
     std::unique_ptr<CardControl> m_plenko1;
@@ -110,4 +116,5 @@ private:
     std::function<void(const QString &)> m_showMessage;
     std::function<void()> m_beep;
     std::function<void(int)> m_endProgram;
+    LinkJournal *m_journal = nullptr;
 };

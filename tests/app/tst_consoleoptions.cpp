@@ -96,22 +96,32 @@ void TestConsoleOptions::parse()
 void TestConsoleOptions::program_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("variable"); // NAME=VALUE, added to the program's environment
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("outHas");
     QTest::addColumn<QString>("errHas");
-    QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: brindle" << "";
-    QTest::newRow("version") << QStringList{"--version"} << 0 << "brindle 2.50" << "";
-    QTest::newRow("list ports") << QStringList{"--list-ports", "--com", "2=/nonexistent/port"} << 0
+    QTest::newRow("help") << QStringList{"--help"} << "" << 0 << "Usage: brindle" << "";
+    QTest::newRow("version") << QStringList{"--version"} << "" << 0 << "brindle 2.50" << "";
+    QTest::newRow("list ports") << QStringList{"--list-ports", "--com", "2=/nonexistent/port"} << "" << 0
                                 << "COM2 /nonexistent/port (--com) may-open: no, no such device" << "";
-    QTest::newRow("usage error") << QStringList{"--com", "10=x"} << 2 << "" << "N from 1 to 9";
+    QTest::newRow("list ports: a directory") << QStringList{"--list-ports", "--com", "2=/tmp"} << "" << 0
+                                             << "COM2 /tmp (--com) may-open: no, a directory" << "";
+    QTest::newRow("list ports: not a terminal") << QStringList{"--list-ports", "--com", "3=/dev/null"} << "" << 0
+                                                << "COM3 /dev/null (--com) may-open: no, a device that is not a terminal"
+                                                << "";
+    QTest::newRow("usage error") << QStringList{"--com", "10=x"} << "" << 2 << "" << "N from 1 to 9";
     QTest::newRow("journal that cannot be written")
-        << QStringList{"--journal", "/nonexistent/dir/journal.log"} << 2 << "" << "No such file or directory";
+        << QStringList{"--journal", "/nonexistent/dir/journal.log"} << "" << 2 << "" << "No such file or directory";
+    QTest::newRow("PLENKO_TCP_PORT not a port") << QStringList{} << "PLENKO_TCP_PORT=http" << 2 << ""
+                                                << "PLENKO_TCP_PORT='http' is not a port number";
+    QTest::newRow("no display") << QStringList{} << "" << 3 << "" << "brindle: no display to show the window on";
 }
 
 // The real program, with no display at all: none of these may need one.
 void TestConsoleOptions::program()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, variable);
     QFETCH(int, exitCode);
     QFETCH(QString, outHas);
     QFETCH(QString, errHas);
@@ -121,6 +131,9 @@ void TestConsoleOptions::program()
     environment.remove("DISPLAY");
     environment.remove("WAYLAND_DISPLAY");
     environment.remove("QT_QPA_PLATFORM");
+    environment.remove("PLENKO_TCP_PORT");
+    if (!variable.isEmpty())
+        environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
     brindle.setProcessEnvironment(environment);
     brindle.start(qEnvironmentVariable("BRINDLE"), arguments);
     QVERIFY(brindle.waitForFinished(20000));

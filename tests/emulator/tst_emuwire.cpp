@@ -58,31 +58,40 @@ private slots:
 void TestEmuWire::eachCommandAnswers_data()
 {
     QTest::addColumn<QList<Step>>("steps");
+    QTest::addColumn<QStringList>("options");
     using namespace DeviceStatus;
-    QTest::newRow("magnetic read of a blank stripe") << QList<Step>{{"\"", statusBody(ReadError)}};
+    QTest::newRow("magnetic read of a blank stripe") << QList<Step>{{"\"", statusBody(ReadError)}} << QStringList{};
     QTest::newRow("magnetic write and read")
         << QList<Step>{{"9" + QByteArray(64, 'm'), statusBody(Normal)}, {"12", statusBody(Normal)},
-                       {"\"", statusBody(Normal, QByteArray(64, 'm'))}};
+                       {"\"", statusBody(Normal, QByteArray(64, 'm'))}} << QStringList{};
     QTest::newRow("stripe bytes pass unchanged")
         << QList<Step>{{QByteArray("9\x00\x02\x03\x06\x15\xff", 7), statusBody(Normal)}, {"12", statusBody(Normal)},
-                       {"\"", statusBody(Normal, QByteArray("\x00\x02\x03\x06\x15\xff", 6))}};
-    QTest::newRow("buffer clear") << QList<Step>{{"I", statusBody(Normal)}};
-    QTest::newRow("reset") << QList<Step>{{"_", statusBody(Normal)}};
-    QTest::newRow("erase") << QList<Step>{{"H1", statusBody(Normal)}, {"H", statusBody(ParameterError)}};
+                       {"\"", statusBody(Normal, QByteArray("\x00\x02\x03\x06\x15\xff", 6))}} << QStringList{};
+    QTest::newRow("buffer clear") << QList<Step>{{"I", statusBody(Normal)}} << QStringList{};
+    QTest::newRow("reset") << QList<Step>{{"_", statusBody(Normal)}} << QStringList{};
+    QTest::newRow("erase") << QList<Step>{{"H1", statusBody(Normal)}, {"H", statusBody(ParameterError)}}
+                           << QStringList{};
     QTest::newRow("print and rewrite")
-        << QList<Step>{{"A2, 0, 23,Hello, World!\n \nThis is Kestra.", statusBody(Normal)}, {"F1", statusBody(Normal)}};
-    QTest::newRow("rewrite without data") << QList<Step>{{"F1", statusBody(BufferEmpty)}};
-    QTest::newRow("eject") << QList<Step>{{"P1", statusBody(Normal)}};
-    QTest::newRow("unknown command") << QList<Step>{{"Q", statusBody(UnknownCommand)}};
+        << QList<Step>{{"A2, 0, 23,Hello, World!\n \nThis is Kestra.", statusBody(Normal)}, {"F1", statusBody(Normal)}}
+        << QStringList{};
+    QTest::newRow("rewrite without data") << QList<Step>{{"F1", statusBody(BufferEmpty)}} << QStringList{};
+    QTest::newRow("eject") << QList<Step>{{"P1", statusBody(Normal)}} << QStringList{};
+    QTest::newRow("unknown command") << QList<Step>{{"Q", statusBody(UnknownCommand)}} << QStringList{};
     QTest::newRow("longest parameter")
         << QList<Step>{{"9" + QByteArray(Wire::kMaxBody - 1, 'L'), statusBody(Normal)}, {"12", statusBody(Normal)},
-                       {"\"", statusBody(Normal, QByteArray(Wire::kMaxBody - 1, 'L'))}};
+                       {"\"", statusBody(Normal, QByteArray(Wire::kMaxBody - 1, 'L'))}} << QStringList{};
+    // The frame's number on the link, big-endian, then its code, ahead of the device's data.
+    QTest::newRow("answer identities")
+        << QList<Step>{{"I", QByteArray("\x20\x00\x00\x00\x01I", 6)},
+                       {"\"", QByteArray("\x33\x00\x00\x00\x02\"", 6)}}
+        << QStringList{"--answer-ids"};
 }
 
 void TestEmuWire::eachCommandAnswers()
 {
     QFETCH(QList<Step>, steps);
-    EmulatorProcess emu({false, kFast});
+    QFETCH(QStringList, options);
+    EmulatorProcess emu({false, kFast + options});
     QVERIFY2(emu.start(), qPrintable(emu.errorText()));
     TcpChannel channel;
     QVERIFY(channel.connectTo(emu.tcpPort()));

@@ -5,6 +5,7 @@
 #include "TestHelpers.h"
 
 #include <QJsonDocument>
+#include <QFile>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -44,14 +45,15 @@ QStringList tcpLink(const EmulatorProcess &emu)
     return {"--tcp", QStringLiteral("127.0.0.1:%1").arg(emu.tcpPort())};
 }
 
-// The frames of a named operation as the table gives them (text: an operator's TEXT).
-QList<QByteArray> framesOf(const char *name, const QString &text = {})
+// The frames of a named operation as the table gives them (text: an operator's TEXT, as the
+// bytes it must become).
+QList<QByteArray> framesOf(const char *name, const QByteArray &text = {})
 {
     QList<QByteArray> frames;
     for (const CardOperations::Step &step : CardOperations::findOperation(QString::fromLatin1(name))->steps) {
         QByteArray parameter = step.fixedParameter();
         if (step.parameterFrom == CardOperations::Parameter::Operator)
-            parameter = encodeDeviceText(text).bytes;
+            parameter = text;
         else if (step.parameterFrom == CardOperations::Parameter::SamplePrint)
             parameter = SamplePrintData();
         frames << encodeFrame(char(step.code) + parameter);
@@ -82,7 +84,8 @@ private slots:
     void exitStatusUnderFaults_data();
     void exitStatusUnderFaults();
     void jsonParsesBack();
-    void ctrlCAbortsAndCloses();
+    void signalAbortsAndCloses_data();
+    void signalAbortsAndCloses();
 };
 
 void TestKestraSend::framesOnTheWire_data()
@@ -91,18 +94,20 @@ void TestKestraSend::framesOnTheWire_data()
     QTest::addColumn<QStringList>("commands");
     QTest::addColumn<QList<QByteArray>>("frames");
     QTest::addColumn<int>("exitCode");
+    // The wave dash in its JIS form (U+301C), as a Linux input method types it, goes out as CP932's 81 60.
     const QString japanese = QStringLiteral("カード〜");
+    const QByteArray japaneseCp932("\x83\x4a\x81\x5b\x83\x68\x81\x60");
     for (bool pty : {false, true}) {
         const char *link = pty ? "pty" : "tcp";
         for (const char *name : {"read", "eject", "clear", "reset", "erase", "sample"})
             QTest::addRow("%s %s", link, name) << pty << QStringList{name} << framesOf(name)
                                                << (name == QByteArray("read") ? 3 : 0); // a blank stripe: status 33
         QTest::addRow("%s write, then read", link)
-            << pty << QStringList{"write", japanese, "read"} << framesOf("write", japanese) + framesOf("read") << 0;
+            << pty << QStringList{"write", japanese, "read"} << framesOf("write", japaneseCp932) + framesOf("read") << 0;
         QTest::addRow("%s --bin", link) << pty << QStringList{"--code", "39", "--bin", "$02A$ffB$"}
                                         << QList<QByteArray>{encodeFrame(QByteArray("\x39\x02" "A\xff" "B\x00", 6))} << 0;
         QTest::addRow("%s --param", link) << pty << QStringList{"--code", "41", "--param", japanese}
-                                          << QList<QByteArray>{encodeFrame('A' + encodeDeviceText(japanese).bytes)} << 0;
+                                          << QList<QByteArray>{encodeFrame('A' + japaneseCp932)} << 0;
     }
 }
 
@@ -157,26 +162,40 @@ void TestKestraSend::usageErrorSendsNothing()
 
 void TestKestraSend::exitStatusUnderFaults_data()
 {
-    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QStringList>("emulator");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("script");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("outputHas");
-    QTest::newRow("silent: time-out") << "silent" << 1 << QByteArray("result 1, time-out");
-    QTest::newRow("nak: refused") << "nak" << 3 << QByteArray("result -1, the device refused");
-    QTest::newRow("close-mid: link lost") << "close-mid" << 3 << QByteArray("result -1, the link was lost");
+    QTest::addColumn<int>("lines");
+    // The first command fails; the run stops there, so the second is never sent.
+    const QByteArray twoCommands = "code 49\nread\n";
+    QTest::newRow("silent: time-out") << QStringList{"--fault", "silent"} << QStringList{} << twoCommands << 1
+                                      << QByteArray("result 1, time-out") << 1;
+    QTest::newRow("nak: refused") << QStringList{"--fault", "nak"} << QStringList{} << twoCommands << 3
+                                  << QByteArray("result -1, the device refused") << 1;
+    QTest::newRow("close-mid: link lost") << QStringList{"--fault", "close-mid"} << QStringList{} << twoCommands << 3
+                                          << QByteArray("result -1, the link was lost") << 1;
+    // A failure outranks a time-out whatever their order.
+    QTest::newRow("keep-going: time-out, then failure")
+        << QStringList{"--fault", "silent", "--fault-count", "1"} << QStringList{"--keep-going"}
+        << QByteArray("code 49\ncode 99\n") << 3 << QByteArray("line 2 code 99: status 3") << 2;
 }
 
-// The first command fails; the run stops there, so the second is never sent.
 void TestKestraSend::exitStatusUnderFaults()
 {
-    QFETCH(QString, fault);
+    QFETCH(QStringList, emulator);
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, script);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, outputHas);
-    EmulatorProcess emu({false, kFast + QStringList{"--fault", fault}});
+    QFETCH(int, lines);
+    EmulatorProcess emu({false, kFast + emulator});
     QVERIFY2(emu.start(), qPrintable(emu.errorText()));
-    const Finished run = runSend(tcpLink(emu) + QStringList{"--timeout", "500", "-f", "-"}, "code 49\nread\n");
+    const Finished run = runSend(tcpLink(emu) + options + QStringList{"--timeout", "500", "-f", "-"}, script);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY2(run.out.contains(outputHas), run.out);
-    QCOMPARE(run.out.count('\n'), 1);
+    QCOMPARE(run.out.count('\n'), lines);
 }
 
 // Every byte of the response survives the JSON: quotes, a backslash, a byte CP932 cannot decode
@@ -205,22 +224,42 @@ void TestKestraSend::jsonParsesBack()
     QCOMPARE(QJsonDocument::fromJson(lines.first()).object().value("parameter_hex").toString(), QStringLiteral("225cff0a"));
 }
 
-void TestKestraSend::ctrlCAbortsAndCloses()
+void TestKestraSend::signalAbortsAndCloses_data()
 {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("Ctrl-C") << int(SIGINT) << 130;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << 129;
+}
+
+// The running command is aborted, the link closed and the journal's last lines written.
+void TestKestraSend::signalAbortsAndCloses()
+{
+    QFETCH(int, signal);
+    QFETCH(int, exitCode);
     EmulatorProcess emu({false, kFast + QStringList{"--fault", "silent"}});
     QVERIFY2(emu.start(), qPrintable(emu.errorText()));
+    const QString journal = emu.directory() + "/journal.log";
     QProcess send;
-    send.start(qEnvironmentVariable("KESTRA_SEND"), tcpLink(emu) + QStringList{"--timeout", "0", "read", "clear"});
+    send.start(qEnvironmentVariable("KESTRA_SEND"),
+               tcpLink(emu) + QStringList{"--journal", journal, "--timeout", "0", "read", "clear"});
     QVERIFY(send.waitForStarted(10000));
     QVERIFY(emu.waitForTrace(" in frame ", 20000));
-    ::kill(pid_t(send.processId()), SIGINT);
+    ::kill(pid_t(send.processId()), signal);
     QVERIFY(send.waitForFinished(30000));
     QCOMPARE(send.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(send.exitCode(), 130);
+    QCOMPARE(send.exitCode(), exitCode);
     const QByteArray out = send.readAllStandardOutput();
     QVERIFY2(out.contains("read: code 22, no status") && out.contains("abandoned"), out);
     QCOMPARE(out.count('\n'), 1);
     QVERIFY2(emu.waitForTrace("tcp#1 -- event closed", 20000), emu.trace());
+    QFile record(journal);
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = record.readAll().trimmed().split('\n');
+    QVERIFY2(lines.size() >= 2 && lines.last().contains(" tcp -- close ") &&
+                 lines[lines.size() - 2].contains(" tcp -- end code 22, error 106"),
+             record.fileName().toUtf8());
 }
 
 QTEST_GUILESS_MAIN(TestKestraSend)

@@ -25,6 +25,7 @@ void TestSendScript::split_data()
     QTest::newRow("single quotes keep all") << R"(write 'x"y\z' # note)" << QStringList{"write", R"(x"y\z)"};
     QTest::newRow("escapes in double quotes") << R"(code 41 --param "a\"b\\c")" << QStringList{"code", "41", "--param", R"(a"b\c)"};
     QTest::newRow("backslash outside quotes") << R"(a\ b\#)" << QStringList{"a b#"};
+    QTest::newRow("escaped characters alone make words") << R"(write \# \a)" << QStringList{"write", "#", "a"};
     QTest::newRow("empty quoted word") << R"("" x)" << QStringList{"", "x"};
     QTest::newRow("quoted hash") << R"(write "#1" '#2'#3)" << QStringList{"write", "#1", "#2"};
     QTest::newRow("comment only") << "   # read" << QStringList{};
@@ -63,6 +64,10 @@ void TestSendScript::refusedScript_data()
     QTest::newRow("option without value") << "code 41 --param\n" << "s.txt:1: " << "--param";
     QTest::newRow("unknown option") << "code 41 --fast\n" << "s.txt:1: " << "'--fast'";
     QTest::newRow("character outside CP932") << "read\nwrite \"\U0001F600\"\n" << "s.txt:2: " << "U+1F600";
+    QTest::newRow("parameter longer than the device takes")
+        << "read\nwrite " + QString(65535, u'x') + "\n" << "s.txt:2: " << "65535 bytes; the device takes at most 65534";
+    QTest::newRow("longest BIN parameter, one byte too many")
+        << "code 39 --bin " + QString(65535, u'x') + "\n" << "s.txt:1: " << "--bin: the parameter is 65535 bytes";
     QTest::newRow("open quote after good lines") << "read\nclear\nwrite \"x\n" << "s.txt:3: " << "quote";
 }
 

@@ -58,8 +58,8 @@ qint32 LinkConnection::openSerial(qint32 port, qint32 speedCode)
     m_openFailure.clear();
     const QString path = LinkEndpoints::serialPathFor(port);
     const qint32 baudRate = baudRateFor(speedCode);
-    const QString what = QStringLiteral("COM%1 (%2, %3 bit/s)").arg(QString::number(port), path, QString::number(baudRate));
-    m_events.linkNamed(QStringLiteral("com%1").arg(port));
+    const QString what = LinkEndpoints::describeSerial(port, baudRate);
+    m_events.linkNamed(LinkEndpoints::journalName(port));
     if (port < 1)
         return failOpen(CardControl::NoSuchPort, QStringLiteral("COM%1").arg(port), QStringLiteral("there is no COM%1").arg(port));
     if (baudRate == 0)

@@ -36,6 +36,10 @@ struct Step
     Parameter parameterFrom = Parameter::Fixed;
     Timeout timeoutFrom = Timeout::Fixed;
     Dsr dsr = Dsr::Option;
+    // Acts on what the step before put into the device (the data it writes or prints): skipped when
+    // that step did not complete with result 0, since the device would use what its buffer still
+    // holds from an earlier card.
+    bool needsStepBefore = false;
 
     // Null when the step has no parameter, as the window has always passed it.
     QByteArray fixedParameter() const { return *parameter ? QByteArray(parameter) : QByteArray(); }
@@ -48,11 +52,12 @@ constexpr Step Erase{DeviceCommand::Erase, "1", 30000};
 constexpr Step Eject{DeviceCommand::Eject, "1", 10000};
 // The magnetic write: the data, the write, then the eject.
 constexpr Step MagneticData{DeviceCommand::MagneticData, "", 0, Parameter::Operator, Timeout::Operator};
-constexpr Step MagneticWrite{DeviceCommand::MagneticWrite, "2", 0, Parameter::Fixed, Timeout::Operator};
+constexpr Step MagneticWrite{DeviceCommand::MagneticWrite, "2", 0, Parameter::Fixed, Timeout::Operator, Dsr::Option,
+                             true};
 // The sample rewrite: the print data always goes out with the DSR check; no eject follows.
 constexpr Step PrintSample{DeviceCommand::PrintData, "", 5000, Parameter::SamplePrint, Timeout::Fixed,
                            Dsr::AlwaysCheck};
-constexpr Step Rewrite{DeviceCommand::Rewrite, "1", 60000};
+constexpr Step Rewrite{DeviceCommand::Rewrite, "1", 60000, Parameter::Fixed, Timeout::Fixed, Dsr::Option, true};
 
 struct Operation
 {

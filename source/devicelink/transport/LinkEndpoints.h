@@ -30,8 +30,22 @@ QString serialPathFor(qint32 port);
 // Sets COMn's path for the rest of the run (an empty path forgets it); n outside 1-9 is ignored.
 void setComPath(int port, const QString &path);
 
+// Sets COMn's path for a device the operator named by its path alone (kestra-send --device): the
+// diagnostics and the journal then name the device by that path rather than as COMn, and a
+// missing device's hint does not send the operator to COM options.
+void setComDevice(int port, const QString &path);
+// How the diagnostics name COMn's link at that speed: "COM1 (/dev/ttyUSB0, 9600 bit/s)", or for a
+// device named by its path "/dev/ttyUSB0 (9600 bit/s)".
+QString describeSerial(qint32 port, qint32 baudRate);
+// The link's name on the journal's lines: "com1", or "device" for a device named by its path.
+QString journalName(qint32 port);
+
 // The TCP port: the one set, else PLENKO_TCP_PORT when it names a port, else 10001.
 quint16 tcpPort();
+// Why PLENKO_TCP_PORT cannot be used ("PLENKO_TCP_PORT='http' is not a port number ..."); empty
+// when it is not set or names a port from 1 to 65535. A program refuses to start on it rather
+// than quietly use another port.
+QString tcpPortEnvironmentError();
 // 0 forgets the setting.
 void setTcpPort(quint16 port);
 

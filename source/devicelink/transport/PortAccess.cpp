@@ -1,9 +1,11 @@
 #include "transport/PortAccess.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <vector>
@@ -26,6 +28,27 @@ bool userInGroup(gid_t gid)
     return false;
 }
 
+// A character device is a terminal when the kernel files it under the tty class; pseudo-terminal
+// slaves (majors 136-143) are not listed there. Where the system does not say, it is taken as one.
+bool isTerminalDevice(dev_t device)
+{
+    const QString subsystem = QFileInfo(QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major(device)).arg(minor(device)))
+                                  .canonicalFilePath();
+    if (!subsystem.isEmpty())
+        return subsystem.endsWith(QLatin1String("/tty"));
+    return true;
+}
+
+QString whyNotATerminal(const struct stat &info)
+{
+    if (S_ISDIR(info.st_mode))
+        return QStringLiteral("a directory, not a serial device");
+    if (!S_ISCHR(info.st_mode))
+        return S_ISREG(info.st_mode) ? QStringLiteral("a plain file, not a serial device")
+                                     : QStringLiteral("not a terminal");
+    return isTerminalDevice(info.st_rdev) ? QString() : QStringLiteral("a device that is not a terminal");
+}
+
 } // namespace
 
 PortAccess checkPortAccess(const QString &path)
@@ -42,6 +65,7 @@ PortAccess checkPortAccess(const QString &path)
     else
         access.group = QString::number(info.st_gid);
     access.inGroup = userInGroup(info.st_gid);
+    access.notATerminal = whyNotATerminal(info);
     return access;
 }
 

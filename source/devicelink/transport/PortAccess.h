@@ -9,6 +9,7 @@ struct PortAccess
     bool mayOpen = false;  // read and write allowed
     QString group;         // the group that owns the device
     bool inGroup = false;  // this process runs with that group (a user added since needs a new login)
+    QString notATerminal;  // why the path is no serial port ("a directory"); empty for a terminal
 };
 
 PortAccess checkPortAccess(const QString &path);

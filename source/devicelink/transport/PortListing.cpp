@@ -39,6 +39,8 @@ QString accessText(const QString &path)
     const PortAccess access = checkPortAccess(path);
     if (!access.exists)
         return QStringLiteral("no, no such device");
+    if (!access.notATerminal.isEmpty())
+        return QStringLiteral("no, ") + access.notATerminal;
     if (access.mayOpen)
         return QStringLiteral("yes");
     const QString hint = joinGroupHint(access);

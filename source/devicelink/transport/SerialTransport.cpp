@@ -1,6 +1,12 @@
 #include "transport/SerialTransport.h"
 
+#include "transport/PortHolder.h"
+
 #include <QFileInfo>
+
+#include <cerrno>
+#include <sys/file.h>
+#include <unistd.h>
 
 SerialTransport::SerialTransport(QObject *parent) : LinkTransport(parent), m_port(new QSerialPort(this))
 {
@@ -23,12 +29,40 @@ SerialTransport::OpenResult SerialTransport::open(const QString &path, qint32 ba
     if (!m_port->open(QIODevice::ReadWrite)) {
         m_openError = m_port->errorString();
         const bool missing = m_port->error() == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(path);
+        const bool refusedByLock = m_port->error() == QSerialPort::PermissionError;
         m_port->clearError();
-        return missing ? OpenResult::NoSuchPort : OpenResult::CannotOpen;
+        if (missing)
+            return OpenResult::NoSuchPort;
+        return refusedByLock && refusedAsBusy(path) ? OpenResult::Busy : OpenResult::CannotOpen;
+    }
+    // Qt's lock file is named after the name the port was opened by, so a link to the device (a
+    // /dev/serial/by-id name) passes it; a lock on the open device itself holds whatever the name,
+    // and for root too. It goes with the descriptor, so no crash leaves it behind.
+    // A system that cannot record the lock (ENOLCK) still has Qt's lock file and the device's own
+    // exclusive mode: the port opens without it rather than not at all.
+    if (::flock(int(m_port->handle()), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        m_port->close();
+        m_openError = portBusyText(deviceLockHolder(path, qint64(::getpid())));
+        return OpenResult::Busy;
     }
     connect(m_port, &QSerialPort::readyRead, this, &SerialTransport::readAvailable);
     connect(m_port, &QSerialPort::errorOccurred, this, &SerialTransport::handleError);
     return OpenResult::Opened;
+}
+
+bool SerialTransport::refusedAsBusy(const QString &path)
+{
+    // Qt refuses a port whose lock file a live process holds ("Permission error while locking the
+    // device"); the device refuses a second open while it is kept exclusive (EBUSY).
+    if (m_openError == qt_error_string(EBUSY)) {
+        m_openError = portBusyText(deviceLockHolder(path, qint64(::getpid())));
+        return true;
+    }
+    const std::optional<PortHolder> holder = lockFileHolder(path);
+    if (!holder)
+        return false;
+    m_openError = portBusyText(*holder);
+    return true;
 }
 
 void SerialTransport::shutDown()

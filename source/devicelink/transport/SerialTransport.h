@@ -14,13 +14,15 @@ class SerialTransport : public LinkTransport, public ModemLines
 {
     Q_OBJECT
 public:
-    enum class OpenResult { Opened, NoSuchPort, CannotOpen };
+    // Busy: another program has the device open, by this name or another (openError() says who).
+    enum class OpenResult { Opened, NoSuchPort, CannotOpen, Busy };
 
     explicit SerialTransport(QObject *parent = nullptr);
     ~SerialTransport() override;
 
     OpenResult open(const QString &path, qint32 baudRate);
-    // Why the last open() failed, in the system's words ("Permission denied").
+    // Why the last open() failed, in the system's words ("Permission denied"); for a busy port,
+    // who holds it and what to do.
     QString openError() const { return m_openError; }
 
     void shutDown() override;
@@ -33,6 +35,9 @@ private:
     bool isReady() const override { return m_port->isOpen(); }
     void pushOut() override { m_port->flush(); }
     void handleError(QSerialPort::SerialPortError error);
+    // After Qt refused the port for permission: true, with openError() saying who holds it, when
+    // the refusal is in fact another program's hold on the port.
+    bool refusedAsBusy(const QString &path);
     void closeAfterFailure();
 
     QSerialPort *m_port = nullptr;
