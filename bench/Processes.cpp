@@ -5,7 +5,6 @@
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QProcessEnvironment>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <csignal>
@@ -20,85 +19,6 @@
 extern char **environ;
 
 namespace bench {
-
-std::optional<quint16> Emulator::parseTcpLine(const QByteArray &line)
-{
-    static const QRegularExpression pattern(QStringLiteral("^kestra-emu: tcp (.+):(\\d+)\\s*$"));
-    const auto match = pattern.match(QString::fromUtf8(line));
-    if (!match.hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const uint port = match.captured(2).toUInt(&ok);
-    if (!ok || port == 0 || port > 65535)
-        return std::nullopt;
-    return quint16(port);
-}
-
-std::optional<QString> Emulator::parsePtyLine(const QByteArray &line)
-{
-    static const QByteArray prefix("kestra-emu: pty ");
-    if (!line.startsWith(prefix))
-        return std::nullopt;
-    const QString path = QString::fromUtf8(line.mid(prefix.size())).trimmed();
-    if (path.isEmpty())
-        return std::nullopt;
-    return path;
-}
-
-bool Emulator::start(const QStringList &extraArgs, bool tcp, bool pty)
-{
-    stop();
-    m_error.clear();
-    m_port = 0;
-    m_ptyPath.clear();
-    QStringList args;
-    if (tcp)
-        args << "--tcp" << "127.0.0.1:0";
-    else
-        args << "--no-tcp";
-    if (pty)
-        args << "--pty" << m_dir.filePath(QStringLiteral("ttyKestra"));
-    args << extraArgs;
-
-    m_process = std::make_unique<QProcess>();
-    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process->start(m_program, args);
-    if (!m_process->waitForStarted(10000)) {
-        m_error = QStringLiteral("%1 did not start: %2").arg(m_program, m_process->errorString());
-        return false;
-    }
-    QDeadlineTimer deadline(10000);
-    for (;;) {
-        while (m_process->canReadLine()) {
-            const QByteArray line = m_process->readLine().trimmed();
-            if (const auto port = parseTcpLine(line))
-                m_port = *port;
-            else if (const auto path = parsePtyLine(line))
-                m_ptyPath = *path;
-            else if (line == "kestra-emu: ready")
-                return true;
-        }
-        if (deadline.hasExpired() || m_process->state() != QProcess::Running) {
-            m_error = QStringLiteral("kestra-emu did not become ready (%1)").arg(args.join(' '));
-            return false;
-        }
-        m_process->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-    }
-}
-
-void Emulator::stop()
-{
-    if (!m_process)
-        return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5000)) {
-            m_process->kill();
-            m_process->waitForFinished(5000);
-        }
-    }
-    m_process.reset();
-}
 
 std::optional<QJsonObject> lastJsonLine(const QByteArray &output)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EmulatorLauncher.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QProcess>
@@ -19,28 +21,22 @@ namespace bench {
 class Emulator
 {
 public:
-    explicit Emulator(QString program) : m_program(std::move(program)) {}
-    ~Emulator() { stop(); }
+    explicit Emulator(QString program) : m_launcher(std::move(program)) {}
 
     // Starts it with the extra arguments and waits (at most 10 s) until it reports "ready".
-    bool start(const QStringList &extraArgs, bool tcp = true, bool pty = false);
-    void stop();
+    bool start(const QStringList &extraArgs, bool tcp = true, bool pty = false)
+    {
+        return m_launcher.start({tcp, pty ? m_dir.filePath(QStringLiteral("ttyKestra")) : QString(), extraArgs, {}});
+    }
+    void stop() { m_launcher.stop(); }
 
-    quint16 tcpPort() const { return m_port; }
-    QString ptyPath() const { return m_ptyPath; }
-    QString errorText() const { return m_error; }
-
-    // Reads the emulator's "kestra-emu: tcp HOST:PORT" / "kestra-emu: pty PATH" lines.
-    static std::optional<quint16> parseTcpLine(const QByteArray &line);
-    static std::optional<QString> parsePtyLine(const QByteArray &line);
+    quint16 tcpPort() const { return m_launcher.tcpPort(); }
+    QString ptyPath() const { return m_launcher.ptyPath(); }
+    QString errorText() const { return m_launcher.errorText(); }
 
 private:
-    QString m_program;
-    std::unique_ptr<QProcess> m_process;
-    QTemporaryDir m_dir;
-    quint16 m_port = 0;
-    QString m_ptyPath;
-    QString m_error;
+    QTemporaryDir m_dir; // outlives the launcher: the emulator removes its link in there when stopped
+    EmulatorLauncher m_launcher;
 };
 
 // The JSON object that a benchmark program prints as its last line starting with '{'.

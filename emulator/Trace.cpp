@@ -84,71 +84,38 @@ const char *kindName(StreamSplitter::Kind kind)
     return "?";
 }
 
+StreamSplitter::StreamSplitter()
+{
+    m_reader.setReportStray(true);
+}
+
 void StreamSplitter::reset()
 {
     m_reader.reset();
-    m_raw.clear();
-    m_garbage.clear();
-}
-
-void StreamSplitter::flushGarbage(QList<Piece> &pieces)
-{
-    if (!m_garbage.isEmpty()) {
-        pieces.append({Kind::Garbage, m_garbage, {}});
-        m_garbage.clear();
-    }
 }
 
 QList<StreamSplitter::Piece> StreamSplitter::feed(QByteArrayView bytes)
 {
     QList<Piece> pieces;
-    qsizetype i = 0;
-    while (i < bytes.size()) {
-        qsizetype take = 1;
-        if (m_reader.inFrame() && m_raw.size() >= 3) {
-            // The header is in: hand over the rest of the frame in one piece.
-            const qsizetype length = (qsizetype(quint8(m_raw[1])) << 8) | quint8(m_raw[2]);
-            take = qMin(length + Wire::kOverhead - m_raw.size(), bytes.size() - i);
-        }
-        const QByteArrayView chunk = bytes.sliced(i, take);
-        const bool wasInFrame = m_reader.inFrame();
-        const QList<FrameReader::Item> items = m_reader.feed(chunk);
-        i += take;
-
-        if (!wasInFrame && items.isEmpty() && !m_reader.inFrame()) {
-            m_garbage.append(chunk.data(), chunk.size());
-            continue;
-        }
-        if (!wasInFrame && m_reader.inFrame()) { // STX
-            flushGarbage(pieces);
-            m_raw = QByteArray(chunk.data(), chunk.size());
-            continue;
-        }
-        if (wasInFrame)
-            m_raw.append(chunk.data(), chunk.size());
-        for (const FrameReader::Item &item : items) {
-            switch (item.kind) {
-            case FrameReader::Kind::Ack:
-                flushGarbage(pieces);
-                pieces.append({Kind::Ack, QByteArray(1, Wire::ACK), {}});
-                break;
-            case FrameReader::Kind::Nak:
-                flushGarbage(pieces);
-                pieces.append({Kind::Nak, QByteArray(1, Wire::NAK), {}});
-                break;
-            case FrameReader::Kind::Frame:
-                pieces.append({Kind::Frame, m_raw, item.body});
-                m_raw.clear();
-                break;
-            case FrameReader::Kind::BadFrame:
-                pieces.append({Kind::BadFrame, m_raw, {}});
-                m_raw.clear();
-                break;
-            case FrameReader::Kind::Stray: // not asked for: the garbage above keeps them
-                break;
-            }
+    for (FrameReader::Item &item : m_reader.feed(bytes)) {
+        switch (item.kind) {
+        case FrameReader::Kind::Ack:
+            pieces.append({Kind::Ack, QByteArray(1, Wire::ACK), {}});
+            break;
+        case FrameReader::Kind::Nak:
+            pieces.append({Kind::Nak, QByteArray(1, Wire::NAK), {}});
+            break;
+        case FrameReader::Kind::Frame:
+            // A sound frame is exactly the encoding of its body.
+            pieces.append({Kind::Frame, encodeFrame(item.body), item.body});
+            break;
+        case FrameReader::Kind::BadFrame:
+            pieces.append({Kind::BadFrame, std::move(item.body), {}});
+            break;
+        case FrameReader::Kind::Stray:
+            pieces.append({Kind::Garbage, std::move(item.body), {}});
+            break;
         }
     }
-    flushGarbage(pieces);
     return pieces;
 }

@@ -45,8 +45,8 @@ private:
 };
 
 // Cuts an incoming byte stream into what the trace and the session need: whole frames (with their
-// raw bytes), bad frames, ACK, NAK and runs of stray bytes. The cutting itself is the wire codec's
-// FrameReader; this only keeps the raw bytes that went into each item.
+// raw bytes), bad frames, ACK, NAK and runs of stray bytes. The cutting is the wire codec's
+// FrameReader; this only names its items as the trace does.
 class StreamSplitter
 {
 public:
@@ -58,17 +58,14 @@ public:
         QByteArray body; // Frame only
     };
 
+    StreamSplitter();
     QList<Piece> feed(QByteArrayView bytes);
-    // The bytes of a frame that has started but not ended (what a closing peer leaves behind).
-    QByteArray pending() const { return m_raw; }
+    // True while a frame has started but not ended (what a closing peer leaves behind).
+    bool inFrame() const { return m_reader.inFrame(); }
     void reset();
 
 private:
-    void flushGarbage(QList<Piece> &pieces);
-
     FrameReader m_reader;
-    QByteArray m_raw;
-    QByteArray m_garbage;
 };
 
 const char *kindName(StreamSplitter::Kind kind);

@@ -4,7 +4,9 @@
 #include "control/LinkDiagnostics.h"
 #include "transport/LinkEndpoints.h"
 #include "control/LinkMeaning.h"
-#include "control/Plenko.h"
+#include "window/CardCalls.h"
+#include "protocol/LineSpeeds.h"
+#include "window/CommandEnd.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -14,12 +16,13 @@
 
 QString LinkSession::describe(const LinkTarget &target)
 {
+    const QString speedText = QString::number(LineSpeeds::bitsPerSecond(target.speedCode));
     switch (target.kind) {
     case LinkTarget::Kind::Device:
-        return QStringLiteral("%1 at %2 bit/s").arg(target.device, target.speedText);
+        return QStringLiteral("%1 at %2 bit/s").arg(target.device, speedText);
     case LinkTarget::Kind::Com:
         return QStringLiteral("COM%1 (%2) at %3 bit/s")
-            .arg(QString::number(target.com), LinkEndpoints::serialPathFor(target.com), target.speedText);
+            .arg(QString::number(target.com), LinkEndpoints::serialPathFor(target.com), speedText);
     case LinkTarget::Kind::Tcp:
         return QStringLiteral("%1 port %2").arg(target.host).arg(target.port ? target.port : LinkEndpoints::tcpPort());
     case LinkTarget::Kind::None:
@@ -70,7 +73,7 @@ bool LinkSession::open(const LinkTarget &target, QString *error)
 {
     qint32 portOrAddress = 0;
     qint32 speedCode = target.speedCode;
-    qint32 result = Plenko::ArgumentsNotUnderstood;
+    qint32 result = CardControl::ArgumentsNotUnderstood;
     m_openResult.reset();
     switch (target.kind) {
     case LinkTarget::Kind::Device:
@@ -79,6 +82,8 @@ bool LinkSession::open(const LinkTarget &target, QString *error)
         result = m_control.OpenLink(portOrAddress, speedCode, 1, 1).toInt();
         break;
     case LinkTarget::Kind::Com:
+        if (!target.comPath.isEmpty())
+            LinkEndpoints::setComPath(target.com, target.comPath);
         portOrAddress = target.com;
         result = m_control.OpenLink(portOrAddress, speedCode, 1, 1).toInt();
         break;
@@ -97,14 +102,14 @@ bool LinkSession::open(const LinkTarget &target, QString *error)
         break;
     }
     m_openResult = result;
-    if (result != Plenko::Opened) {
+    if (result != CardControl::Opened) {
         // The control has said why on standard error already (brindle.link), with a hint; say it
         // here only when those lines are switched off, so that it is said once.
-        if (lcLink().isWarningEnabled() && result != Plenko::ConnectInterrupted) {
+        if (lcLink().isWarningEnabled() && result != CardControl::ConnectInterrupted) {
             error->clear();
             return false;
         }
-        const QString reason = m_control.lastOpenFailure();
+        const QString reason = CardCalls(m_control).lastOpenFailure();
         *error = QStringLiteral("%1 did not open: %2 (OpenLink result %3)")
                      .arg(describe(target), reason.isEmpty() ? LinkMeaning::openResult(result) : reason)
                      .arg(result);
@@ -129,20 +134,18 @@ CommandOutcome LinkSession::run(const PlannedCommand &command)
     QElapsedTimer clock;
     clock.start();
     outcome.sendResult = m_control.SendCommand(code, parameter, timeoutMs, dsr).toInt();
-    if (outcome.sendResult != Plenko::Accepted) {
+    if (outcome.sendResult != CardControl::Accepted) {
         outcome.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
         return outcome;
     }
-    // Each pass handles what is pending and blocks only when nothing was (the dispatcher's own
-    // rule), so the frame goes out at once and the wait then sleeps until the line has news. The
-    // control changes CommStatus only while events are processed, so every change wakes this loop.
-    while (m_control.CommStatus().toInt() == LinkStatus::Busy)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    CardCalls calls(m_control);
+    waitForCommandEnd(calls);
     outcome.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
-    outcome.errorCode = m_control.ErrorCode().toInt();
-    outcome.status = m_control.ResponseCode().toInt();
-    outcome.data = m_control.ResponseData().toByteArray();
-    outcome.result = LinkMeaning::resultCode(outcome.errorCode, outcome.status);
+    const CommandEnd end = readCommandEnd(calls);
+    outcome.errorCode = end.errorCode;
+    outcome.status = end.responseCode;
+    outcome.data = end.responseData;
+    outcome.result = end.result;
     return outcome;
 }
 

@@ -8,7 +8,7 @@
 #include <QtGlobal>
 #include <optional>
 
-class Plenko;
+class CardControl;
 
 // How one command ended.
 struct CommandOutcome
@@ -27,7 +27,7 @@ struct CommandOutcome
 class LinkSession
 {
 public:
-    explicit LinkSession(Plenko &control) : m_control(control) {}
+    explicit LinkSession(CardControl &control) : m_control(control) {}
 
     // Opens and starts the link. False with a message for the operator when it does not open.
     bool open(const LinkTarget &target, QString *error);
@@ -48,7 +48,7 @@ public:
 private:
     bool resolveHost(const QString &host, quint32 *address, QString *error);
 
-    Plenko &m_control;
+    CardControl &m_control;
     bool m_interrupted = false;
     std::optional<qint32> m_openResult;
     class QEventLoop *m_lookupLoop = nullptr;

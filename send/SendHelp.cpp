@@ -1,6 +1,7 @@
 #include "SendOptions.h"
 
 #include "protocol/CardOperations.h"
+#include "protocol/LineSpeeds.h"
 
 namespace {
 
@@ -56,10 +57,12 @@ the frames of the Brindle console, and prints one line per command.
 
 Link (exactly one):
   --device PATH        a serial device, e.g. /dev/ttyUSB0 or /dev/serial/by-id/usb-...
-  --com N              COMn (N 1-9) as the console finds it: PLENKO_COMn, else /dev/ttyS<N-1>
+  --com N[=PATH]       COMn (N 1-9): N=PATH makes PATH the device of COMn, e.g. --com 1=/dev/ttyUSB0
+                       or --com 1=/dev/serial/by-id/usb-...; N alone finds it as the console does:
+                       PLENKO_COMn, else /dev/ttyS<N-1>
   --tcp HOST[:PORT]    a networked device: IPv4 address or host name; the port defaults to
                        PLENKO_TCP_PORT, else 10001
-  --speed BPS          serial speed: 2400, 4800, 9600, 19200 or 38400 (default 9600)
+  --speed BPS          serial speed: %2 (default 9600)
 
 Commands (named operations, any number, run in order, with the console's codes, parameters
 and time-outs; "--timeout" marks a time-out taken from --timeout):
@@ -123,10 +126,10 @@ Exit status:
   141  standard output's reader went away (a closed pipe)
 
 Environment:
-  PLENKO_COM1 ... PLENKO_COM9  device path of COMn (default /dev/ttyS<n-1>)
+  PLENKO_COM1 ... PLENKO_COM9  device path of COMn (default /dev/ttyS<n-1>); --com N=PATH wins
   PLENKO_TCP_PORT              port of --tcp without :PORT (default 10001); not a port: usage error
   QT_LOGGING_RULES             "brindle.link=false" silences the link's diagnostics
 
 See kestra-send(1), brindle(1) and kestra-emu(1).
-)").arg(operationList());
+)").arg(operationList(), LineSpeeds::ratesInWords());
 }

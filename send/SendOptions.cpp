@@ -1,5 +1,8 @@
 #include "SendOptions.h"
 
+#include "protocol/LineSpeeds.h"
+#include "transport/LinkEndpoints.h"
+
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
@@ -11,18 +14,6 @@ SendOptions usageError(const QString &message)
     options.action = SendOptions::Action::UsageError;
     options.text = QStringLiteral("kestra-send: %1\nTry 'kestra-send --help' for more information.\n").arg(message);
     return options;
-}
-
-std::optional<qint32> speedCodeFor(const QString &bps)
-{
-    static const QList<std::pair<QString, qint32>> kSpeeds{
-        {QStringLiteral("19200"), 1}, {QStringLiteral("9600"), 2}, {QStringLiteral("4800"), 3},
-        {QStringLiteral("2400"), 4}, {QStringLiteral("38400"), 5}};
-    for (const auto &[text, code] : kSpeeds) {
-        if (bps == text)
-            return code;
-    }
-    return std::nullopt;
 }
 
 // The last of the options in names that the command line gave, or an empty string.
@@ -63,7 +54,7 @@ SendOptions parseSendOptions(const QStringList &arguments)
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("help"));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("version"));
     const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("device"), QStringLiteral("PATH"));
-    const QCommandLineOption com(QStringLiteral("com"), QStringLiteral("com"), QStringLiteral("N"));
+    const QCommandLineOption com(QStringLiteral("com"), QStringLiteral("com"), QStringLiteral("N[=PATH]"));
     const QCommandLineOption tcp(QStringLiteral("tcp"), QStringLiteral("tcp"), QStringLiteral("HOST[:PORT]"));
     const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("speed"), QStringLiteral("BPS"));
     const QCommandLineOption code(QStringLiteral("code"), QStringLiteral("code"), QStringLiteral("HEX"));
@@ -110,10 +101,19 @@ SendOptions parseSendOptions(const QStringList &arguments)
         if (link.device.isEmpty())
             return usageError(QStringLiteral("--device takes the path of a serial device"));
     } else if (parser.isSet(com)) {
-        bool ok = false;
-        link.com = parser.value(com).toInt(&ok);
-        if (!ok || link.com < 1 || link.com > 9)
-            return usageError(QStringLiteral("--com takes a port number from 1 to 9 (got '%1')").arg(parser.value(com)));
+        const QString value = parser.value(com);
+        if (value.contains(u'=')) {
+            const std::optional<LinkEndpoints::ComAssignment> assignment = LinkEndpoints::readComAssignment(value);
+            if (!assignment)
+                return usageError(QString::fromLatin1(LinkEndpoints::kComAssignmentForm).arg(value));
+            link.com = assignment->port;
+            link.comPath = assignment->path;
+        } else {
+            bool ok = false;
+            link.com = value.toInt(&ok);
+            if (!ok || link.com < 1 || link.com > 9)
+                return usageError(QStringLiteral("--com takes a port number from 1 to 9 (got '%1')").arg(value));
+        }
         link.kind = LinkTarget::Kind::Com;
     } else if (const QString error = readTcpTarget(parser.value(tcp), link); !error.isEmpty()) {
         return usageError(error);
@@ -121,12 +121,11 @@ SendOptions parseSendOptions(const QStringList &arguments)
     if (parser.isSet(speed)) {
         if (link.kind == LinkTarget::Kind::Tcp)
             return usageError(QStringLiteral("--speed is for a serial link (--device or --com), not --tcp"));
-        const std::optional<qint32> speedCode = speedCodeFor(parser.value(speed));
+        const std::optional<SpeedCode> speedCode = LineSpeeds::codeFor(parser.value(speed));
         if (!speedCode)
-            return usageError(QStringLiteral("--speed takes 2400, 4800, 9600, 19200 or 38400 (got '%1')")
-                                  .arg(parser.value(speed)));
-        link.speedCode = *speedCode;
-        link.speedText = parser.value(speed);
+            return usageError(QStringLiteral("--speed takes %1 (got '%2')")
+                                  .arg(LineSpeeds::ratesInWords(), parser.value(speed)));
+        link.speedCode = qint32(*speedCode);
     }
 
     // How commands are sent.

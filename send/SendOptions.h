@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandPlan.h"
+#include "protocol/LineSpeeds.h"
 
 #include <QString>
 #include <QStringList>
@@ -13,10 +14,10 @@ struct LinkTarget
     Kind kind = Kind::None;
     QString device;     // --device PATH
     int com = 0;        // --com N
+    QString comPath;    // --com N=PATH: the device of COM N for this run
     QString host;       // --tcp HOST[:PORT]
     quint16 port = 0;   // 0: PLENKO_TCP_PORT, else 10001
-    qint32 speedCode = 2; // the control's speed code; 2 is 9600 bit/s
-    QString speedText = QStringLiteral("9600");
+    qint32 speedCode = qint32(SpeedCode::Bps9600);
 };
 
 // kestra-send's command line, read completely before anything is opened or sent.

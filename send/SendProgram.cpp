@@ -45,9 +45,9 @@ bool readScript(const QString &path, QString *text, QString *error)
 // The worst outcome so far decides the exit status: a failure over a time-out over success.
 int exitStatusFor(const CommandOutcome &outcome)
 {
-    if (outcome.result == 0)
+    if (outcome.result == ResultCode::Completed)
         return SendExit::Completed;
-    return outcome.result == 1 ? SendExit::TimedOut : SendExit::Failed;
+    return outcome.result == ResultCode::TimedOut ? SendExit::TimedOut : SendExit::Failed;
 }
 
 int worse(int a, int b)

@@ -58,8 +58,9 @@ ConsoleOptions parseConsoleOptions(const QStringList &arguments)
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version and exit."));
     const QCommandLineOption com(QStringLiteral("com"),
-                                 QStringLiteral("The device of COMn (N 1-9), e.g. --com 1=/dev/ttyUSB0 or "
-                                                "--com 1=/dev/serial/by-id/usb-...; repeatable."),
+                                 QStringLiteral("COMn (N 1-9): N=PATH makes PATH the device of COMn, e.g. "
+                                                "--com 1=/dev/ttyUSB0 or --com 1=/dev/serial/by-id/usb-...; "
+                                                "repeatable."),
                                  QStringLiteral("N=PATH"));
     const QCommandLineOption tcpPort(QStringLiteral("tcp-port"),
                                      QStringLiteral("The TCP port the IP Address dialog connects to (default 10001)."),
@@ -100,13 +101,11 @@ ConsoleOptions parseConsoleOptions(const QStringList &arguments)
         return options;
     }
 
-    static const QRegularExpression comForm(QStringLiteral("^([1-9])=(.+)$"));
     for (const QString &value : parser.values(com)) {
-        const QRegularExpressionMatch match = comForm.match(value);
-        if (!match.hasMatch())
-            return usageError(program, QStringLiteral("--com takes N=PATH with N from 1 to 9, e.g. --com "
-                                                      "1=/dev/ttyUSB0 (got '%1')").arg(value));
-        options.comPaths.insert(match.captured(1).toInt(), match.captured(2));
+        const std::optional<LinkEndpoints::ComAssignment> assignment = LinkEndpoints::readComAssignment(value);
+        if (!assignment)
+            return usageError(program, QString::fromLatin1(LinkEndpoints::kComAssignmentForm).arg(value));
+        options.comPaths.insert(assignment->port, assignment->path);
     }
     if (parser.isSet(tcpPort)) {
         bool ok = false;

@@ -1,16 +1,10 @@
 #include "BinConvert.h"
 
-namespace {
+#include "window/NumberReading.h"
 
-int hexValue(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return u - u'a' + 10; // only called on characters IsHex accepted
-}
+#include <algorithm>
+
+namespace {
 
 // Walks the text once and hands every typed character to `literal` and every escape's value
 // to `escape`, in order. Positions are qsizetype, so there is no length limit.
@@ -33,7 +27,7 @@ void walk(const QString &text, Literal literal, Escape escape)
         }
         int value = 0;
         for (const QChar digit : pair)
-            value = value * 16 + hexValue(digit);
+            value = value * 16 + hexDigitValue(digit);
         escape(quint8(value));
         i += 2;
     }
@@ -43,14 +37,7 @@ void walk(const QString &text, Literal literal, Escape escape)
 
 bool IsHex(const QString &text)
 {
-    for (const QChar c : text) {
-        char16_t u = c.unicode();
-        if (u >= u'a' && u <= u'f')
-            u = char16_t(u - 32);
-        if (!((u >= u'A' && u <= u'F') || (u >= u'0' && u <= u'9')))
-            return false;
-    }
-    return true;
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return hexDigitValue(c) >= 0; });
 }
 
 QString BinConvert(const QString &text)

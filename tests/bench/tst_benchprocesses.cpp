@@ -50,8 +50,8 @@ void TestBenchProcesses::emulatorAddressLines()
     QFETCH(QByteArray, line);
     QFETCH(int, port);
     QFETCH(QString, pty);
-    QCOMPARE(int(Emulator::parseTcpLine(line).value_or(0)), port);
-    QCOMPARE(Emulator::parsePtyLine(line).value_or(QString()), pty);
+    QCOMPARE(int(EmulatorLauncher::parseTcpLine(line).value_or(0)), port);
+    QCOMPARE(EmulatorLauncher::parsePtyLine(line).value_or(QString()), pty);
 }
 
 void TestBenchProcesses::resultLine_data()

@@ -90,37 +90,41 @@ private slots:
 
 void TestKestraSend::framesOnTheWire_data()
 {
-    QTest::addColumn<bool>("pty");
+    QTest::addColumn<QString>("link"); // tcp, pty (--device PATH) or com1 (--com 1=PATH)
     QTest::addColumn<QStringList>("commands");
     QTest::addColumn<QList<QByteArray>>("frames");
     QTest::addColumn<int>("exitCode");
     // The wave dash in its JIS form (U+301C), as a Linux input method types it, goes out as CP932's 81 60.
     const QString japanese = QStringLiteral("カード〜");
     const QByteArray japaneseCp932("\x83\x4a\x81\x5b\x83\x68\x81\x60");
-    for (bool pty : {false, true}) {
-        const char *link = pty ? "pty" : "tcp";
+    for (const char *link : {"tcp", "pty"}) {
         for (const char *name : {"read", "eject", "clear", "reset", "erase", "sample"})
-            QTest::addRow("%s %s", link, name) << pty << QStringList{name} << framesOf(name)
+            QTest::addRow("%s %s", link, name) << link << QStringList{name} << framesOf(name)
                                                << (name == QByteArray("read") ? 3 : 0); // a blank stripe: status 33
         QTest::addRow("%s write, then read", link)
-            << pty << QStringList{"write", japanese, "read"} << framesOf("write", japaneseCp932) + framesOf("read") << 0;
-        QTest::addRow("%s --bin", link) << pty << QStringList{"--code", "39", "--bin", "$02A$ffB$"}
+            << link << QStringList{"write", japanese, "read"} << framesOf("write", japaneseCp932) + framesOf("read") << 0;
+        QTest::addRow("%s --bin", link) << link << QStringList{"--code", "39", "--bin", "$02A$ffB$"}
                                         << QList<QByteArray>{encodeFrame(QByteArray("\x39\x02" "A\xff" "B\x00", 6))} << 0;
-        QTest::addRow("%s --param", link) << pty << QStringList{"--code", "41", "--param", japanese}
+        QTest::addRow("%s --param", link) << link << QStringList{"--code", "41", "--param", japanese}
                                           << QList<QByteArray>{encodeFrame('A' + japaneseCp932)} << 0;
     }
+    QTest::addRow("--com 1=PATH write, then read") << "com1" << QStringList{"write", japanese, "read"}
+                                                    << framesOf("write", japaneseCp932) + framesOf("read") << 0;
 }
 
 void TestKestraSend::framesOnTheWire()
 {
-    QFETCH(bool, pty);
+    QFETCH(QString, link);
     QFETCH(QStringList, commands);
     QFETCH(QList<QByteArray>, frames);
     QFETCH(int, exitCode);
-    EmulatorProcess emu({pty, kFast});
+    EmulatorProcess emu({link != u"tcp", kFast});
     QVERIFY2(emu.start(), qPrintable(emu.errorText()));
-    const QStringList link = pty ? QStringList{"--device", emu.ptyPath(), "--speed", "38400", "--no-dsr"} : tcpLink(emu);
-    const Finished run = runSend(link + commands);
+    const QStringList serial{"--speed", "38400", "--no-dsr"};
+    const QStringList linkArgs = link == u"tcp" ? tcpLink(emu)
+                                 : link == u"pty" ? QStringList{"--device", emu.ptyPath()} + serial
+                                                  : QStringList{"--com", "1=" + emu.ptyPath()} + serial;
+    const Finished run = runSend(linkArgs + commands);
     QVERIFY2(run.exitCode == exitCode, run.out + run.err);
     QCOMPARE(framesReceived(emu), frames);
     QCOMPARE(run.out.count('\n'), frames.size());
@@ -136,6 +140,12 @@ void TestKestraSend::usageErrorSendsNothing_data()
     QTest::newRow("param and bin") << QStringList{"LINK", "--code", "41", "--param", "a", "--bin", "b"} << QByteArray()
                                    << "exclude";
     QTest::newRow("no link") << QStringList{"read"} << QByteArray() << "no link";
+    QTest::newRow("--com 0=PATH") << QStringList{"--com", "0=/dev/null", "read"} << QByteArray() << "N=PATH";
+    QTest::newRow("--com 1= without a path") << QStringList{"--com", "1=", "read"} << QByteArray() << "'1='";
+    QTest::newRow("--com =PATH without a number") << QStringList{"--com", "=/dev/null", "read"} << QByteArray()
+                                                  << "N from 1 to 9";
+    QTest::newRow("--com 1=PATH and --tcp") << QStringList{"--com", "1=/dev/null", "LINK", "read"} << QByteArray()
+                                            << "exclude";
     QTest::newRow("unknown option") << QStringList{"LINK", "--fast", "read"} << QByteArray() << "fast";
     QTest::newRow("unknown operation") << QStringList{"LINK", "read", "fly"} << QByteArray() << "'fly'";
     QTest::newRow("bad timeout") << QStringList{"LINK", "--timeout", "soon", "read"} << QByteArray() << "'soon'";

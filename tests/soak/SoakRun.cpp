@@ -3,6 +3,7 @@
 #include "BenchSupport.h"
 #include "control/Plenko.h"
 #include "SoakTrace.h"
+#include "window/CommandEnd.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -107,10 +108,9 @@ bool SoakRun::run(Plenko &control, std::vector<CommandRecord> &records, RunFigur
             linkDown = true;
             continue;
         }
-        // As the console waits: one pass over what is pending, then block for the next event.
-        QCoreApplication::processEvents();
-        while (control.CommStatus().toInt() == LinkStatus::Busy)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // The console's own wait.
+        CardCalls calls(control);
+        waitForCommandEnd(calls);
         record.elapsedMs = qint32(clock.elapsed());
         record.errorCode = qint16(control.ErrorCode().toInt());
         record.responseCode = quint8(control.ResponseCode().toInt());

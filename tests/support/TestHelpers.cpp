@@ -1,6 +1,5 @@
 #include "TestHelpers.h"
 
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileSystemWatcher>
@@ -8,81 +7,39 @@
 
 EmulatorProcess::EmulatorProcess() : EmulatorProcess(Options{}) {}
 
-EmulatorProcess::EmulatorProcess(Options options) : m_options(std::move(options))
+EmulatorProcess::EmulatorProcess(Options options)
+    : m_options(std::move(options)), m_launcher(qEnvironmentVariable("KESTRA_EMU"))
 {
     m_tracePath = m_dir.filePath(QStringLiteral("trace.log"));
 }
 
-EmulatorProcess::~EmulatorProcess()
-{
-    stop();
-}
+EmulatorProcess::~EmulatorProcess() = default;
 
 bool EmulatorProcess::start()
 {
     stop();
     m_error.clear();
-    m_tcpPort = 0;
-    m_ptyPath.clear();
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary directory: %1").arg(m_dir.errorString());
         return false;
     }
-    const QString program = qEnvironmentVariable("KESTRA_EMU");
-    if (program.isEmpty()) {
+    if (qEnvironmentVariableIsEmpty("KESTRA_EMU")) {
         m_error = QStringLiteral("KESTRA_EMU is not set (run the test through ctest)");
         return false;
     }
 
-    QStringList args{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0"),
-                     QStringLiteral("--trace-file"), m_tracePath};
+    EmulatorLauncher::Options launch;
     if (m_options.pty)
-        args << QStringLiteral("--pty") << m_dir.filePath(QStringLiteral("ttyKestra"));
+        launch.ptyLink = m_dir.filePath(QStringLiteral("ttyKestra"));
+    launch.extraArgs = QStringList{QStringLiteral("--trace-file"), m_tracePath};
     if (m_options.surfacePng) {
         m_surfacePath = m_dir.filePath(QStringLiteral("surface.png"));
-        args << QStringLiteral("--surface-png") << m_surfacePath;
+        launch.extraArgs << QStringLiteral("--surface-png") << m_surfacePath;
     }
-    args += m_options.extraArgs;
-
-    m_process = std::make_unique<QProcess>();
-    m_process->setProgram(program);
-    m_process->setArguments(args);
-    m_process->setStandardErrorFile(m_dir.filePath(QStringLiteral("stderr.log")));
-    m_process->start(QIODevice::ReadOnly);
-    if (!m_process->waitForStarted(10000)) {
-        m_error = QStringLiteral("%1 did not start: %2").arg(program, m_process->errorString());
-        m_process.reset();
-        return false;
-    }
-
-    const QDeadlineTimer deadline(10000);
-    bool ready = false;
-    while (!ready) {
-        if (!m_process->canReadLine()) {
-            if (m_process->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-                continue;
-            if (m_process->state() == QProcess::NotRunning) {
-                m_error = QStringLiteral("kestra-emu ended (exit status %1): %2")
-                              .arg(m_process->exitCode())
-                              .arg(QString::fromLocal8Bit(standardError()).trimmed());
-            } else {
-                m_error = QStringLiteral("kestra-emu did not say ready within 10 s");
-            }
-            stop();
-            return false;
-        }
-        const QByteArray line = m_process->readLine().trimmed();
-        if (line.startsWith("kestra-emu: tcp ")) {
-            m_tcpPort = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
-        } else if (line.startsWith("kestra-emu: pty ")) {
-            m_ptyPath = QString::fromLocal8Bit(line.mid(16));
-        } else if (line == "kestra-emu: ready") {
-            ready = true;
-        }
-    }
-    if (m_tcpPort == 0 || (m_options.pty && m_ptyPath.isEmpty())) {
-        m_error = QStringLiteral("kestra-emu did not say where it listens");
-        stop();
+    launch.extraArgs += m_options.extraArgs;
+    launch.stderrFile = m_dir.filePath(QStringLiteral("stderr.log"));
+    if (!m_launcher.start(launch)) {
+        m_error = m_launcher.errorText();
         return false;
     }
     return true;
@@ -90,26 +47,17 @@ bool EmulatorProcess::start()
 
 void EmulatorProcess::stop()
 {
-    if (!m_process)
-        return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5000)) {
-            m_process->kill();
-            m_process->waitForFinished(2000);
-        }
-    }
-    m_process.reset();
+    m_launcher.stop();
 }
 
 bool EmulatorProcess::isRunning() const
 {
-    return m_process && m_process->state() == QProcess::Running;
+    return m_launcher.isRunning();
 }
 
 qint64 EmulatorProcess::processId() const
 {
-    return m_process ? m_process->processId() : 0;
+    return m_launcher.process() ? m_launcher.process()->processId() : 0;
 }
 
 QByteArray EmulatorProcess::trace() const

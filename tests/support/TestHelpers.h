@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EmulatorLauncher.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QProcess>
@@ -9,8 +11,9 @@
 #include <memory>
 
 // Runs kestra-emu (the path comes from the KESTRA_EMU environment variable that CTest sets)
-// on loopback TCP with an ephemeral port and, when asked, on a pseudo-terminal, and stops it
-// when destroyed. Every frame and byte it sees goes into a trace file (trace(), traceEntries()).
+// through the EmulatorLauncher on loopback TCP with an ephemeral port and, when asked, on a
+// pseudo-terminal, and stops it when destroyed. Every frame and byte it sees goes into a trace
+// file (trace(), traceEntries()).
 //
 // The emulator runs at the real device's pace by default; most tests want
 // extraArgs {"--time-scale", "0", "--reinsert-ms", "0"}: answers at once, and an ejected card
@@ -46,10 +49,10 @@ public:
     void stop();
     bool isRunning() const;
     qint64 processId() const;
-    QProcess *process() const { return m_process.get(); }
+    QProcess *process() const { return m_launcher.process(); }
 
-    quint16 tcpPort() const { return m_tcpPort; }
-    QString ptyPath() const { return m_ptyPath; }
+    quint16 tcpPort() const { return m_launcher.tcpPort(); }
+    QString ptyPath() const { return m_launcher.ptyPath(); }
     QString tracePath() const { return m_tracePath; }
     QString surfacePath() const { return m_surfacePath; }
     QString directory() const { return m_dir.path(); }
@@ -66,10 +69,8 @@ public:
 
 private:
     Options m_options;
-    std::unique_ptr<QProcess> m_process;
-    QTemporaryDir m_dir;
-    quint16 m_tcpPort = 0;
-    QString m_ptyPath;
+    QTemporaryDir m_dir; // outlives the launcher: the emulator removes its link in there when stopped
+    EmulatorLauncher m_launcher;
     QString m_tracePath;
     QString m_surfacePath;
     QString m_error;

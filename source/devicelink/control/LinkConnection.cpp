@@ -2,6 +2,7 @@
 
 #include "control/CardControl.h"
 #include "control/LinkMeaning.h"
+#include "protocol/LineSpeeds.h"
 #include "transport/LinkEndpoints.h"
 #include "transport/ModemLines.h"
 #include "transport/PortAccess.h"
@@ -26,19 +27,6 @@ LinkConnection::~LinkConnection()
     }
 }
 
-qint32 LinkConnection::baudRateFor(qint32 speedCode)
-{
-    switch (speedCode) {
-    case 0: return 9600; // no speed chosen yet
-    case 1: return 19200;
-    case 2: return 9600;
-    case 3: return 4800;
-    case 4: return 2400;
-    case 5: return 38400;
-    default: return 0;
-    }
-}
-
 qint32 LinkConnection::failOpen(qint32 result, const QString &what, const QString &reason, const QString &hint)
 {
     m_openFailure = reason;
@@ -57,7 +45,7 @@ qint32 LinkConnection::openSerial(qint32 port, qint32 speedCode)
 {
     m_openFailure.clear();
     const QString path = LinkEndpoints::serialPathFor(port);
-    const qint32 baudRate = baudRateFor(speedCode);
+    const qint32 baudRate = LineSpeeds::bitsPerSecond(speedCode);
     const QString what = LinkEndpoints::describeSerial(port, baudRate);
     m_events.linkNamed(LinkEndpoints::journalName(port));
     if (port < 1)

@@ -30,9 +30,6 @@ public:
 
     State state() const { return m_state; }
 
-    // Line speed in bit/s for a speed code (0, before any choice, runs at 9600); 0 when unknown.
-    static qint32 baudRateFor(qint32 speedCode);
-
     // CardControl::OpenResult values. The connect wait runs a local event loop; see openNetwork.
     qint32 openSerial(qint32 port, qint32 speedCode);
     qint32 openNetwork(quint32 address);

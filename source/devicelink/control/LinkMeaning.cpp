@@ -88,8 +88,8 @@ QString responseStatus(qint32 status)
 qint32 resultCode(qint32 errorCode, qint32 responseCode)
 {
     if (errorCode == LinkError::None)
-        return responseCode == DeviceStatus::Normal ? 0 : -1;
-    return errorCode == LinkError::TimedOut ? 1 : -1;
+        return responseCode == DeviceStatus::Normal ? ResultCode::Completed : ResultCode::Failed;
+    return errorCode == LinkError::TimedOut ? ResultCode::TimedOut : ResultCode::Failed;
 }
 
 } // namespace LinkMeaning

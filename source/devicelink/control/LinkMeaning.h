@@ -13,8 +13,14 @@ QString sendResult(qint32 result);
 QString errorCode(qint32 errorCode);
 QString responseStatus(qint32 status);
 
-// The console's result code for a command that the control accepted: 0 normal completion
-// (ErrorCode 0 and status 0x20), 1 time-out (ErrorCode 107), -1 anything else.
+// The console's result code for a command that the control accepted (ResultCode below).
 qint32 resultCode(qint32 errorCode, qint32 responseCode);
 
 } // namespace LinkMeaning
+
+// The console's result codes, as the window shows them and kestra-send reports them.
+namespace ResultCode {
+constexpr qint32 Completed = 0; // ErrorCode 0 and status 0x20
+constexpr qint32 TimedOut = 1;  // ErrorCode 107
+constexpr qint32 Failed = -1;   // anything else (a refused command too)
+} // namespace ResultCode

@@ -70,9 +70,6 @@ public:
     // object must stay alive while it is set.
     void setModemLinesForTesting(ModemLines *lines) { m_connection.setModemLinesForTesting(lines); }
 
-    // Line speed in bit/s for a speed code (0, before any choice, runs at 9600); 0 when unknown.
-    static qint32 baudRateFor(qint32 speedCode) { return LinkConnection::baudRateFor(speedCode); }
-
 private:
     // Declared in this order so that the exchange goes first and the recorder last.
     LinkRecorder m_recorder;

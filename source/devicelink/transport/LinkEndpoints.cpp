@@ -1,5 +1,7 @@
 #include "transport/LinkEndpoints.h"
 
+#include <QRegularExpression>
+
 #include <array>
 #include <optional>
 
@@ -43,6 +45,15 @@ ComPath comPath(qint32 port)
     if (!configured.isEmpty())
         return {configured, Source::Environment};
     return {QStringLiteral("/dev/ttyS%1").arg(qint64(port) - 1), Source::Default};
+}
+
+std::optional<ComAssignment> readComAssignment(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^([1-9])=(.+)$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return ComAssignment{match.captured(1).toInt(), match.captured(2)};
 }
 
 QString serialPathFor(qint32 port)

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <optional>
 
 // Where the serial ports COM1-COM9 and the device's TCP port are, for every control in the
 // program. A program's command line names them (--com, --tcp-port) and takes precedence over the
@@ -39,6 +40,16 @@ void setComDevice(int port, const QString &path);
 QString describeSerial(qint32 port, qint32 baudRate);
 // The link's name on the journal's lines: "com1", or "device" for a device named by its path.
 QString journalName(qint32 port);
+// A COM named on a command line as N=PATH (--com 1=/dev/ttyUSB0): N from 1 to 9 and a path that
+// is not empty; nothing for any other form.
+struct ComAssignment
+{
+    int port = 0;
+    QString path;
+};
+std::optional<ComAssignment> readComAssignment(const QString &text);
+// What a program says when --com N=PATH is not in that form; %1 is what was given.
+inline constexpr char kComAssignmentForm[] = "--com takes N=PATH with N from 1 to 9, e.g. --com 1=/dev/ttyUSB0 (got '%1')";
 
 // The TCP port: the one set, else PLENKO_TCP_PORT when it names a port, else 10001.
 quint16 tcpPort();

@@ -1,11 +1,9 @@
 #include "window/CommandRunner.h"
 
 #include "protocol/DeviceText.h"
+#include "window/CommandEnd.h"
 #include "window/HexDisplay.h"
 #include "window/ResponseDisplay.h"
-
-#include <QCoreApplication>
-#include <QEventLoop>
 
 CommandRunner::CommandRunner(CardControl &control, ResponseDisplay &display)
     : m_calls(control), m_display(display)
@@ -24,39 +22,21 @@ qint32 CommandRunner::RunCommand(qint32 code, QByteArray parameter, qint32 timeo
         // Refused: nothing runs. The outputs and the response boxes keep what they had, and
         // there is no beep; the link is stopped so that a later connection change starts clean.
         m_calls.StopLink();
-        m_display.setResultBox(QStringLiteral("-1"));
-        return Failed;
+        m_display.setResultBox(QString::number(ResultCode::Failed));
+        return ResultCode::Failed;
     }
 
-    waitWhileRunning();
+    waitForCommandEnd(m_calls);
+    const CommandEnd end = readCommandEnd(m_calls);
+    responseCode = end.responseCode;
+    responseData = end.responseData;
 
-    // From here to the return no events are processed, so every value belongs to one command.
-    qint32 result = Failed;
-    const qint32 errorCode = m_calls.ErrorCode();
-    if (errorCode == LinkError::None)
-        result = (m_calls.ResponseCode() == kResponseNormal) ? Completed : Failed;
-    else if (errorCode == LinkError::TimedOut)
-        result = TimedOut;
-
-    responseCode = m_calls.ResponseCode();
-    responseData = m_calls.ResponseData();
-
-    m_display.setDataBox(decodeDeviceText(responseData));
-    m_display.setResultBox(QString::number(result));
-    if (errorCode == LinkError::None)
-        m_display.setCodeBox(QStringLiteral("&H ") + hexDigits(responseCode));
+    m_display.setDataBox(decodeDeviceText(end.responseData));
+    m_display.setResultBox(QString::number(end.result));
+    if (end.errorCode == LinkError::None)
+        m_display.setCodeBox(QStringLiteral("&H ") + hexDigits(end.responseCode));
     m_display.beep();
-    return result;
-}
-
-void CommandRunner::waitWhileRunning()
-{
-    // One pass over what is pending, also for a command that has already ended; after that,
-    // block until the next event instead of spinning. The control changes CommStatus only from
-    // inside event processing, so every change wakes this loop.
-    QCoreApplication::processEvents();
-    while (m_calls.CommStatus() == LinkStatus::Busy)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return end.result;
 }
 
 void CommandRunner::ShowCommandCode(qint32 code)

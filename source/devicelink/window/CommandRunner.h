@@ -1,5 +1,6 @@
 #pragma once
 
+#include "control/LinkMeaning.h"
 #include "window/CardCalls.h"
 
 #include <QByteArray>
@@ -14,10 +15,10 @@ class ResponseDisplay;
 class CommandRunner
 {
 public:
-    // Result codes.
-    static constexpr qint32 Completed = 0; // ErrorCode 0 and ResponseCode 0x20
-    static constexpr qint32 TimedOut = 1;  // ErrorCode 107
-    static constexpr qint32 Failed = -1;   // refused, or any other outcome
+    // Result codes (LinkMeaning::resultCode decides them).
+    static constexpr qint32 Completed = ResultCode::Completed;
+    static constexpr qint32 TimedOut = ResultCode::TimedOut;
+    static constexpr qint32 Failed = ResultCode::Failed; // also: refused
 
     CommandRunner(CardControl &control, ResponseDisplay &display);
 
@@ -33,8 +34,6 @@ public:
     static void AfterCommand(qint32 &resultCode);
 
 private:
-    void waitWhileRunning();
-
     CardCalls m_calls;
     ResponseDisplay &m_display;
 };

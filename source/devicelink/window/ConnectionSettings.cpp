@@ -30,13 +30,19 @@ QList<ConnectionSettings::PortItem> ConnectionSettings::portItems()
 
 QList<ConnectionSettings::SpeedItem> ConnectionSettings::speedItems()
 {
-    return {
-        {"mnu_2400bps", "2400bps", SpeedCode::Bps2400},
-        {"mnu_4800bps", "4800bps", SpeedCode::Bps4800},
-        {"mnu_9600bps", "9600bps", SpeedCode::Bps9600},
-        {"mnu_19200bps", "19200bps", SpeedCode::Bps19200},
-        {"mnu_38400bps", "38400bps", SpeedCode::Bps38400},
-    };
+    // Each entry is named after its label ("mnu_2400bps"); the names are made once and kept, so
+    // that the items can hand them out as plain C strings like the port items.
+    static const QList<QByteArray> menuNames = [] {
+        QList<QByteArray> names;
+        for (const LineSpeeds::LineSpeed &speed : LineSpeeds::all())
+            names << QByteArray("mnu_") + speed.label;
+        return names;
+    }();
+    QList<SpeedItem> items;
+    qsizetype i = 0;
+    for (const LineSpeeds::LineSpeed &speed : LineSpeeds::all())
+        items.append({menuNames[i++].constData(), speed.label, speed.code});
+    return items;
 }
 
 std::optional<QString> ConnectionSettings::portText(qint32 port)
@@ -48,10 +54,7 @@ std::optional<QString> ConnectionSettings::portText(qint32 port)
 
 std::optional<QString> ConnectionSettings::speedText(qint32 speedCode)
 {
-    for (const SpeedItem &item : speedItems())
-        if (qint32(item.code) == speedCode)
-            return QString::fromLatin1(item.caption);
-    return std::nullopt;
+    return LineSpeeds::label(speedCode);
 }
 
 void ConnectionSettings::choosePort(int n)

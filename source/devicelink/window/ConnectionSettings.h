@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/LineSpeeds.h"
 #include "window/CardCalls.h"
 #include "window/ConnectionLabels.h"
 
@@ -9,16 +10,6 @@
 #include <optional>
 
 class QTimer;
-
-// The speed code that a Baud Rate menu item stores and OpenLink receives. The codes are the
-// device's own numbering, not the order of speed.
-enum class SpeedCode : qint32 {
-    Bps19200 = 1,
-    Bps9600 = 2,
-    Bps4800 = 3,
-    Bps2400 = 4,
-    Bps38400 = 5,
-};
 
 // The serial connection chosen from the "Com Setting" menu. Every port or speed choice stores
 // its value and re-establishes the card control's link: stop, close, settle, open, settle,

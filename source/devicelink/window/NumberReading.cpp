@@ -13,18 +13,6 @@ bool isSkipped(QChar c)
     return c == u' ' || c == u'\t' || c == u'\n';
 }
 
-int hexValue(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    return -1;
-}
-
 bool isDigit(QChar c)
 {
     return c.unicode() >= u'0' && c.unicode() <= u'9';
@@ -57,7 +45,7 @@ LeadingNumber readHex(Cursor &cursor)
 {
     quint64 value = 0;
     int significant = 0;
-    for (int digit = hexValue(cursor.peek()); digit >= 0; digit = hexValue(cursor.peek())) {
+    for (int digit = hexDigitValue(cursor.peek()); digit >= 0; digit = hexDigitValue(cursor.peek())) {
         if (significant > 0 || digit != 0)
             ++significant;
         if (significant > 8)
@@ -162,6 +150,18 @@ LeadingNumber readDecimal(Cursor &cursor)
 }
 
 } // namespace
+
+int hexDigitValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    return -1;
+}
 
 LeadingNumber readLeadingNumber(QStringView text)
 {
