@@ -49,9 +49,8 @@ def session(suite, x, args):
             raise Failure("kestra-emu did not report ready")
         runtime = os.path.join(workdir, "runtime")
         os.mkdir(runtime, 0o700)
-        env = dict(x.env, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime, PLENKO_COM1=emulator.pty_path,
-                   PLENKO_TCP_PORT=str(emulator.port), **a11ytree.accessibility_env())
-        env.pop("QT_SCALE_FACTOR", None)
+        env = a11ytree.program_env(dict(x.env, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime,
+                                        PLENKO_COM1=emulator.pty_path, PLENKO_TCP_PORT=str(emulator.port)))
         log = open(os.path.join(workdir, "brindle.log"), "w")
         console = subprocess.Popen([args.brindle], env=env, stdout=log, stderr=log, preexec_fn=die_with_parent)
         tree = a11ytree.Tree(console.pid)

@@ -94,11 +94,10 @@ def session(suite, args):
     try:
         if not emulator.wait_ready():
             raise Failure("kestra-emu did not report ready")
-        env = dict(os.environ, QT_QPA_PLATFORM="wayland", WAYLAND_DISPLAY=SOCKET, XDG_RUNTIME_DIR=weston.runtime,
-                   WAYLAND_DEBUG="client", PLENKO_COM1=emulator.pty_path, PLENKO_TCP_PORT=str(emulator.port),
-                   **a11ytree.accessibility_env())
-        for variable in ("DISPLAY", "QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_FONT_DPI"):
-            env.pop(variable, None)
+        env = a11ytree.program_env(dict(os.environ, QT_QPA_PLATFORM="wayland", WAYLAND_DISPLAY=SOCKET,
+                                        XDG_RUNTIME_DIR=weston.runtime, WAYLAND_DEBUG="client",
+                                        PLENKO_COM1=emulator.pty_path, PLENKO_TCP_PORT=str(emulator.port)))
+        env.pop("DISPLAY", None)  # no X11 to fall back to
         log_path = os.path.join(workdir, "brindle.log")
         log = open(log_path, "w")
         console = subprocess.Popen([args.brindle], env=env, stdout=log, stderr=log, preexec_fn=die_with_parent)
