@@ -104,8 +104,14 @@ def session(suite, x, args):
             buttons = [n.name for n in tree.controls(window, ("push button",))]
             if boxes != DIALOG_BOXES or buttons != ["Set"]:
                 raise Failure(f"address dialog: text boxes {boxes}, buttons {buttons}")
+            # A part out of range: the red box says so in its description, and Set is unavailable.
+            first, set_button = tree.find(window, "text", boxes[0]), tree.find(window, "push button", "Set")
+            tree.set_text(first, "256")
+            wait_until(lambda: first.description.startswith("not accepted") and not set_button.getState().contains(
+                tree.pyatspi.STATE_SENSITIVE), 10, "part 1 to be refused for 256 and Set to be unavailable")
             for box, part in zip(boxes, ("127", "0", "0", "1")):
                 tree.set_text(tree.find(window, "text", box), part)
+            wait_until(lambda: not first.description, 10, "part 1 to lose its refusal")
             exchange = Exchange(emulator, "tcp")
             tree.press(tree.find(window, "push button", "Set"))
             wait_until(lambda: any(e.startswith("connected from 127.0.0.1:") for e in exchange.events()), 10,
@@ -118,7 +124,7 @@ def session(suite, x, args):
             ("buffer clear pressed through the tree puts 49 on the wire", lambda: press_and_check(CLEAR, 0x49)),
             ("magnetic read pressed through the tree; the boxes read what the device answered",
              lambda: press_and_check(MAGNETIC_READ, 0x22)),
-            ("address dialog: named boxes; 127.0.0.1 typed and Set pressed through the tree", dialog),
+            ("address dialog: named boxes, 256 refused aloud; 127.0.0.1 typed and Set pressed", dialog),
         ])
         if not ok:
             for name in ("brindle.log", "trace.log"):
