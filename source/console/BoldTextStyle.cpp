@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QGraphicsEffect>
 #include <QHash>
+#include <QLineEdit>
 #include <QPainter>
 #include <QtMath>
 
@@ -31,15 +33,59 @@ qreal deviceScaleOf(const QPainter *painter)
     return qSqrt(qAbs(painter->deviceTransform().determinant()));
 }
 
+bool synthesisesBold(const QFont &font)
+{
+    return font.weight() >= QFont::Bold && !hasOwnBoldFace(QFontInfo(font).family());
+}
+
+// A line edit draws its text past the style. This effect overstrikes what it drew inside its
+// frame, one copy moved sideways and laid over with "darken", so that dark text on a light box
+// grows by the missing width and the frame and the box's colour stay as they were.
+class LineEditOverstrike : public QGraphicsEffect
+{
+public:
+    explicit LineEditOverstrike(QLineEdit *edit) : QGraphicsEffect(edit), m_edit(edit) {}
+
+protected:
+    void draw(QPainter *painter) override
+    {
+        const qreal scale = deviceScaleOf(painter);
+        const qreal extra = BoldTextStyle::missingBoldWidth(m_edit->font(), scale);
+        if (extra <= 0) {
+            drawSource(painter);
+            return;
+        }
+        const int frame = m_edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, m_edit);
+        const QRectF inside = painter->deviceTransform().mapRect(QRectF(m_edit->rect().adjusted(frame, frame, -frame, -frame)));
+        QPoint offset;
+        const QPixmap picture = sourcePixmap(Qt::DeviceCoordinates, &offset, QGraphicsEffect::NoPad);
+        painter->save();
+        painter->setWorldTransform(QTransform());
+        painter->drawPixmap(offset, picture);
+        painter->setClipRect(inside);
+        painter->setCompositionMode(QPainter::CompositionMode_Darken);
+        painter->drawPixmap(offset + QPoint(qMax(1, qRound(extra * scale)), 0), picture);
+        painter->restore();
+    }
+
+private:
+    QLineEdit *m_edit;
+};
+
 } // namespace
+
+void BoldTextStyle::polish(QWidget *widget)
+{
+    QProxyStyle::polish(widget);
+    if (auto edit = qobject_cast<QLineEdit *>(widget); edit && !edit->graphicsEffect() && synthesisesBold(edit->font()))
+        edit->setGraphicsEffect(new LineEditOverstrike(edit));
+}
 
 qreal BoldTextStyle::missingBoldWidth(const QFont &font, qreal deviceScale)
 {
-    if (font.weight() < QFont::Bold || deviceScale <= 1.01 || qEnvironmentVariableIsSet("QT_NO_SYNTHESIZED_BOLD"))
+    if (deviceScale <= 1.01 || qEnvironmentVariableIsSet("QT_NO_SYNTHESIZED_BOLD") || !synthesisesBold(font))
         return 0;
     const QFontInfo info(font);
-    if (hasOwnBoldFace(info.family()))
-        return 0;
     // Qt gave the outline (pixel size / 24) device pixels; the size on the device calls for
     // deviceScale times that. The rest, in logical pixels:
     return (deviceScale - 1.0) / deviceScale * info.pixelSize() * kEmboldenPerEm;
