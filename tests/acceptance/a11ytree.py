@@ -50,6 +50,9 @@ def run_on_private_bus(script, argv):
     """Runs `script` again on its own session bus; returns its exit status. Inside that run
     BUS_MARK is set, so the script knows it is there."""
     env = dict(os.environ, **{BUS_MARK: "1"})
+    # Nothing of a desktop the run may have been started from: its display, its accessibility bus.
+    for variable in ("DISPLAY", "WAYLAND_DISPLAY", "AT_SPI_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS"):
+        env.pop(variable, None)
     return subprocess.call(["dbus-run-session", "--", interpreter(), script, *argv], env=env)
 
 
