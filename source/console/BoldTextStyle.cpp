@@ -62,7 +62,7 @@ protected:
         painter->save();
         painter->setWorldTransform(QTransform());
         painter->drawPixmap(offset, picture);
-        painter->setClipRect(inside);
+        painter->setClipRect(inside, Qt::IntersectClip);
         painter->setCompositionMode(QPainter::CompositionMode_Darken);
         painter->drawPixmap(offset + QPoint(qMax(1, qRound(extra * scale)), 0), picture);
         painter->restore();
