@@ -79,4 +79,8 @@ else()
 libqt6serialport6 (>= 6.4), libstdc++6, libc6, ${brindle_fonts}")
 endif()
 
+# Qt's Wayland plugin: with it the console runs natively on a Wayland desktop, without it through
+# XWayland. Wanted, not needed.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+
 include(CPack)

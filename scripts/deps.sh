@@ -13,6 +13,9 @@ if [ "${1:-}" = "--test" ]; then
     # lintian, the manual pages, the desktop entry and the AppStream data.
     packages+=(xvfb xdotool x11-utils imagemagick clang libclang-rt-14-dev python3
         dpkg-dev lintian man-db groff desktop-file-utils appstream)
+    # The accessibility and Wayland acceptance runs: AT-SPI on a private D-Bus session, and Weston
+    # with Qt's Wayland plugin.
+    packages+=(dbus at-spi2-core python3-pyatspi weston qt6-wayland)
 fi
 
 missing=()

@@ -3,6 +3,7 @@
 
 #include "ConsoleApplication.h"
 #include "ConsoleOptions.h"
+#include "BoldTextStyle.h"
 #include "DisplayCheck.h"
 #include "Fonts.h"
 #include "control/LinkJournal.h"
@@ -73,6 +74,7 @@ int main(int argc, char *argv[])
     ConsoleApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("org.brindle.Brindle"));
     installFontSubstitutions();
+    installBoldTextStyle();
     auto control = std::make_unique<Plenko>();
     if (journal.isOpen())
         control->setJournal(&journal);

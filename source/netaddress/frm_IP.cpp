@@ -110,6 +110,9 @@ void frm_IP::CheckOctet(qint16 &n)
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Base, passes ? QApplication::palette(edit).color(QPalette::Base) : QColor(255, 0, 0));
     edit->setPalette(palette);
+    // The red is for the eye; a screen reader says the same through the box's description.
+    edit->setAccessibleDescription(passes ? QString()
+                                          : QStringLiteral("not accepted: a number from 0 to 255, at most 3 characters"));
 
     bool allPass = true;
     for (qint16 i = 1; i <= 4; ++i)
