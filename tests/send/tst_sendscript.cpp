@@ -1,10 +1,15 @@
+#include "LinkSession.h"
 #include "protocol/CardOperations.h"
+#include "ScriptedCardControl.h"
 #include "ScriptReader.h"
+
+#include <QTimer>
 
 #include <QTest>
 
 // kestra-send's script reading: how a line splits into words, which lines are refused (with their
-// line number, and then no command at all), and the time-outs and DSR checks the plan gives.
+// line number, and then no command at all), and the time-outs and DSR checks the plan gives; and
+// its session's calls on a card control.
 
 class TestSendScript : public QObject
 {
@@ -15,6 +20,8 @@ private slots:
     void refusedScript_data();
     void refusedScript();
     void settingsOfThePlan();
+    void sessionCalls_data();
+    void sessionCalls();
 };
 
 void TestSendScript::split_data()
@@ -113,3 +120,56 @@ void TestSendScript::settingsOfThePlan()
 
 QTEST_GUILESS_MAIN(TestSendScript)
 #include "tst_sendscript.moc"
+
+void TestSendScript::sessionCalls_data()
+{
+    QTest::addColumn<QVariant>("errorCode");
+    QTest::addColumn<QVariant>("status");
+    QTest::addColumn<bool>("interrupted"); // the command never ends by itself: Ctrl-C ends it
+    QTest::addColumn<int>("result");
+    QTest::newRow("answered") << QVariant(0) << QVariant(0x20) << false << 0;
+    QTest::newRow("device status 33") << QVariant(0) << QVariant(0x33) << false << -1;
+    QTest::newRow("timed out") << QVariant(LinkError::TimedOut) << QVariant(0) << false << 1;
+    QTest::newRow("interrupted") << QVariant(0) << QVariant(0x20) << true << -1;
+}
+
+// The session's order of calls is the window's: open, start, send, the outcome once the command
+// has ended, stop, close; an interruption aborts the running command.
+void TestSendScript::sessionCalls()
+{
+    QFETCH(QVariant, errorCode);
+    QFETCH(QVariant, status);
+    QFETCH(bool, interrupted);
+    QFETCH(int, result);
+
+    ScriptedCardControl control;
+    ScriptedCardControl::Outcome outcome;
+    outcome.runMs = 5;
+    outcome.neverEnds = interrupted;
+    outcome.errorCode = errorCode;
+    outcome.responseCode = status;
+    control.outcomes << outcome;
+    LinkSession session(control);
+    LinkTarget target;
+    target.kind = LinkTarget::Kind::Tcp;
+    target.host = QStringLiteral("127.0.0.1");
+    QString error;
+    QVERIFY2(session.open(target, &error), qPrintable(error));
+    if (interrupted)
+        QTimer::singleShot(20, &control, [&session] { session.interrupt(); });
+    PlannedCommand command;
+    command.code = 0x22;
+    command.timeoutMs = 1000;
+    const CommandOutcome ended = session.run(command);
+    session.close();
+
+    QCOMPARE(ended.result, result);
+    QList<Dispid> expected{Dispid::OpenLink, Dispid::StartLink, Dispid::SendCommand};
+    if (interrupted)
+        expected << Dispid::AbortCommand;
+    QCOMPARE(control.count(Dispid::AbortCommand), interrupted ? 1 : 0);
+    QList<Dispid> calls = control.callIds();
+    calls.removeAll(Dispid::CommStatus); // polled while waiting: how often is not the point
+    QCOMPARE(calls.mid(0, expected.size()), expected);
+    QCOMPARE(calls.mid(calls.size() - 2), (QList<Dispid>{Dispid::StopLink, Dispid::CloseLink}));
+}
