@@ -17,6 +17,8 @@ public:
 
     // False with "FILE: reason" when the file cannot be opened.
     bool open(const QString &path, QString *error);
+    // Reads an open stream, which stays the caller's.
+    void open(std::FILE *stream, const QString &name) { m_source.open(stream, name); }
     // The next journal line; false at the end of the file or at a problem (error()).
     bool next(JournalLine *line);
     // The bytes of the last byte line.

@@ -5,6 +5,13 @@
 #include <cerrno>
 #include <cstring>
 
+namespace {
+
+// Most lines are short: the buffer starts small and grows only for a long line.
+constexpr qsizetype kFirstBuffer = 64 * 1024;
+
+} // namespace
+
 LineSource::~LineSource()
 {
     close();
@@ -24,11 +31,22 @@ bool LineSource::open(const QString &path, QString *error)
         m_ownsFile = true;
     }
     m_path = path;
-    m_buffer.resize(kMaxLine + 1);
+    m_buffer.resize(kFirstBuffer);
     m_start = m_end = 0;
     m_eof = m_error = false;
     m_lineNumber = 0;
     return true;
+}
+
+void LineSource::open(std::FILE *stream, const QString &name)
+{
+    close();
+    m_file = stream;
+    m_path = name;
+    m_buffer.resize(kFirstBuffer);
+    m_start = m_end = 0;
+    m_eof = m_error = false;
+    m_lineNumber = 0;
 }
 
 void LineSource::close()
@@ -80,6 +98,7 @@ LineSource::Status LineSource::next(QByteArrayView *line)
             ++m_lineNumber;
             for (;;) {
                 m_start = m_end = 0;
+                // (the buffer is full size here: a line longer than it is skipped a buffer at a time)
                 if (!fill())
                     return m_error ? Status::ReadError : Status::TooLong;
                 if (const char *end = static_cast<const char *>(std::memchr(m_buffer.constData(), '\n', size_t(m_end)))) {
@@ -88,6 +107,8 @@ LineSource::Status LineSource::next(QByteArrayView *line)
                 }
             }
         }
+        if (held == m_buffer.size()) // a long line: the buffer grows, up to kMaxLine
+            m_buffer.resize(qMin(m_buffer.size() * 2, kMaxLine + 1));
         if (!fill()) {
             if (m_error)
                 return Status::ReadError;

@@ -23,6 +23,8 @@ public:
 
     // "-" reads standard input. False with the system's reason.
     bool open(const QString &path, QString *error);
+    // Reads an open stream, which stays the caller's; name is used in messages.
+    void open(std::FILE *stream, const QString &name);
     void close();
 
     enum class Status { Line, TooLong, CutShort, End, ReadError };
