@@ -10,6 +10,14 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+// The journal's hexadecimal digits (lower case, as it writes them); -1 for anything else.
+constexpr std::array<int, 256> kHexValue = [] {
+    std::array<int, 256> table{};
+    for (int i = 0; i < 256; ++i)
+        table[size_t(i)] = i >= '0' && i <= '9' ? i - '0' : i >= 'a' && i <= 'f' ? i - 'a' + 10 : -1;
+    return table;
+}();
+
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -43,12 +51,13 @@ qint64 daysFromCivil(int year, int month, int day)
 // "2026-12-07T16:38:25.565Z"
 bool parseTime(QByteArrayView text, qint64 *msecs)
 {
-    static constexpr char kForm[] = "dddd-dd-ddTdd:dd:dd.dddZ";
-    if (text.size() != qsizetype(sizeof kForm - 1))
+    if (text.size() != 24)
         return false;
     const char *p = text.data();
-    for (size_t i = 0; i + 1 < sizeof kForm; ++i) {
-        if (kForm[i] == 'd' ? !isDigit(p[i]) : p[i] != kForm[i])
+    if (p[4] != '-' || p[7] != '-' || p[10] != 'T' || p[13] != ':' || p[16] != ':' || p[19] != '.' || p[23] != 'Z')
+        return false;
+    for (int i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18, 20, 21, 22}) {
+        if (!isDigit(p[i]))
             return false;
     }
     const int month = digits(p + 5, 2);
@@ -66,9 +75,14 @@ bool parseTime(QByteArrayView text, qint64 *msecs)
 // The next word up to a blank; the view moves past the blank.
 QByteArrayView nextWord(QByteArrayView &text)
 {
-    const qsizetype blank = text.indexOf(' ');
-    const QByteArrayView word = blank < 0 ? text : text.first(blank);
-    text = blank < 0 ? QByteArrayView() : text.sliced(blank + 1);
+    const char *blank = static_cast<const char *>(std::memchr(text.data(), ' ', size_t(text.size())));
+    if (!blank) {
+        const QByteArrayView word = text;
+        text = QByteArrayView();
+        return word;
+    }
+    const QByteArrayView word(text.data(), blank - text.data());
+    text = QByteArrayView(blank + 1, text.size() - word.size() - 1);
     return word;
 }
 
@@ -147,28 +161,30 @@ bool decodeHexAndText(QByteArrayView text, QByteArray *bytes)
     bytes->resize(0);
     if (text == "(none)")
         return true;
+    // "hh hh ... hh |ppp...p|": n pairs of hex digits with a blank after each (3n characters),
+    // then the n printable characters between bars. The hex part holds no bar, so the first bar
+    // gives n; the whole is then checked in one pass, writing the bytes straight into place.
     const char *p = text.data();
     const qsizetype size = text.size();
-    qsizetype i = 0;
-    // Pairs of hexadecimal digits, one blank after each, then the printable part between bars.
-    while (i + 2 < size) {
-        const int high = hexValue(p[i]);
-        const int low = hexValue(p[i + 1]);
-        if (high < 0 || low < 0 || p[i + 2] != ' ')
-            return false;
-        bytes->append(char(high * 16 + low));
-        i += 3;
-        if (i < size && p[i] == '|')
-            break;
-    }
-    const qsizetype count = bytes->size();
-    if (count == 0 || i >= size || p[i] != '|' || size - i != count + 2 || p[size - 1] != '|')
+    const char *bar = static_cast<const char *>(std::memchr(p, '|', size_t(size)));
+    if (!bar)
         return false;
-    const char *printable = p + i + 1;
+    const qsizetype hexLength = bar - p;
+    const qsizetype count = hexLength / 3;
+    if (count == 0 || hexLength % 3 != 0 || size != 4 * count + 2 || p[size - 1] != '|')
+        return false;
+    bytes->resize(count);
+    char *out = bytes->data();
+    const char *printable = bar + 1;
     for (qsizetype k = 0; k < count; ++k) {
-        const char c = bytes->at(k);
+        const int high = kHexValue[uchar(p[3 * k])];
+        const int low = kHexValue[uchar(p[3 * k + 1])];
+        if ((high | low) < 0 || p[3 * k + 2] != ' ')
+            return false;
+        const char c = char(high * 16 + low);
         if (printable[k] != ((c >= 0x20 && c < 0x7F) ? c : '.'))
             return false;
+        out[k] = c;
     }
     return true;
 }
