@@ -166,6 +166,9 @@ int convert(const Arguments &args)
     QString writeError;
     const bool written = finishOutput(out, args.output, &writeError);
     if (!converted || !written) {
+        // Half a script or capture would pass for a whole one.
+        if (!args.output.isEmpty() && args.output != u"-")
+            QFile::remove(args.output);
         printError(converted ? writeError : error);
         return JournalExit::BadJournal;
     }

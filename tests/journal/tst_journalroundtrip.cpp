@@ -9,6 +9,9 @@
 #include "frmMain.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -191,6 +194,23 @@ void TestJournalRoundTrip::sendSessionReplays()
     // The mix put faults on the line: damaged frames and time-outs.
     QVERIFY2(recorded.filter(" in bad-frame ").size() > 0, qPrintable(recorded.join('\n')));
     QVERIFY2(recorded.filter("result 1").size() > 0, qPrintable(recorded.join('\n')));
+
+    if (!edited) {
+        // The summary counts what the lines say.
+        const Finished summary = run(journalProgram(), {"summary", "--json", field});
+        QCOMPARE(summary.exitCode, 0);
+        const QJsonObject counts = QJsonDocument::fromJson(summary.out).object();
+        QCOMPARE(counts["damaged_frames"].toInt(), recorded.filter(" in bad-frame ").size());
+        QCOMPARE(counts["resends"].toInt(), recorded.filter(" -- resend ").size());
+        QCOMPARE(counts["settles"].toInt(), recorded.filter(" -- settle ").size());
+        int ended = 0, timedOut = 0;
+        for (const QJsonValue code : counts["codes"].toArray()) {
+            ended += code["count"].toInt();
+            timedOut += code["result_1"].toInt();
+        }
+        QCOMPARE(ended, recorded.filter(" -- end ").size());
+        QCOMPARE(timedOut, recorded.filter("result 1").size());
+    }
 
     const QString again = m_dir.filePath(QStringLiteral("again.log"));
     QByteArray errors;
