@@ -75,6 +75,8 @@ bool parseTime(QByteArrayView text, qint64 *msecs)
 // The next word up to a blank; the view moves past the blank.
 QByteArrayView nextWord(QByteArrayView &text)
 {
+    if (text.isEmpty())
+        return {};
     const char *blank = static_cast<const char *>(std::memchr(text.data(), ' ', size_t(text.size())));
     if (!blank) {
         const QByteArrayView word = text;
@@ -164,6 +166,8 @@ bool decodeHexAndText(QByteArrayView text, QByteArray *bytes)
     // "hh hh ... hh |ppp...p|": n pairs of hex digits with a blank after each (3n characters),
     // then the n printable characters between bars. The hex part holds no bar, so the first bar
     // gives n; the whole is then checked in one pass, writing the bytes straight into place.
+    if (text.isEmpty())
+        return false;
     const char *p = text.data();
     const qsizetype size = text.size();
     const char *bar = static_cast<const char *>(std::memchr(p, '|', size_t(size)));

@@ -8,7 +8,7 @@
 namespace {
 
 // Most lines are short: the buffer starts small and grows only for a long line.
-constexpr qsizetype kFirstBuffer = 256 * 1024;
+constexpr qsizetype kFirstBuffer = 32 * 1024;
 
 } // namespace
 
