@@ -71,7 +71,9 @@ QByteArray cp932Table()
         for (int trail = 0x40; trail <= 0xFC; ++trail) {
             if (trail == 0x7F)
                 continue;
-            const QString text = decodeDeviceText(QByteArray{char(lead), char(trail)});
+            QByteArray pair;
+            pair.append(char(lead)).append(char(trail));
+            const QString text = decodeDeviceText(pair);
             const bool one = text.size() == 1 && text[0] != QChar(0xFFFD);
             points += one ? QByteArray::number(text[0].unicode(), 16).rightJustified(4, '0') : QByteArray("0000");
         }

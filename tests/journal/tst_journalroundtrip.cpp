@@ -306,8 +306,14 @@ void TestJournalRoundTrip::captureDecodesInTshark()
                               "HOME=" + shared.path()} + command;
         command.prepend(setpriv);
     }
-    const Finished decoded = run(command.takeFirst(), command);
+    const QString program = command.takeFirst();
+    const Finished decoded = run(program, command);
     QVERIFY2(decoded.exitCode == 0, decoded.err.constData());
+    // The print data's parameter as CP932 text, its carriage return escaped.
+    QStringList textOnly = command.mid(0, command.indexOf("-e"));
+    textOnly << "-Y" << "kestra.code == 0x41" << "-e" << "kestra.param_text";
+    const Finished text = run(program, textOnly);
+    QCOMPARE(QString::fromUtf8(text.out).section(QLatin1Char('\n'), 0, 0), QStringLiteral("1, 0, 0,カ\\x0d"));
 
     // What the journal's byte lines say, written the dissector's way.
     QStringList expected;
