@@ -8,6 +8,7 @@
 #include "BenchSupport.h"
 #include "Processes.h"
 #include "Report.h"
+#include "JournalBench.h"
 #include "SendBench.h"
 
 #include <QCommandLineParser>
@@ -466,7 +467,7 @@ int main(int argc, char *argv[])
     parser.addOptions({{"out", "report file to write", "FILE", QStringLiteral(BENCH_DEFAULT_OUT)},
                        {"notes", "hand-written analysis appended to the report", "FILE", QStringLiteral(BENCH_NOTES)},
                        {"quick", "small counts, for a quick check of the suite itself"},
-                       {"only", "comma-separated items to run (1-7)", "LIST", "1,2,3,4,5,6,7"}});
+                       {"only", "comma-separated items to run (1-8)", "LIST", "1,2,3,4,5,6,7,8"}});
     parser.process(app);
 
     Config config;
@@ -496,6 +497,10 @@ int main(int argc, char *argv[])
                                                   QStringLiteral(BENCH_RAWCLIENT), config.python,
                                                   QStringLiteral(BENCH_PYCLIENT), config.stripe, config.quick});
         sections << Section{send.rows, send.details};
+    }
+    if (wanted(8)) {
+        const JournalBenchResult journal = measureJournal({QStringLiteral(BENCH_JOURNAL), QStringLiteral(BENCH_PEAKRSS), config.quick});
+        sections << Section{journal.rows, journal.details};
     }
 
     QList<Row> rows;

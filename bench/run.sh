@@ -5,7 +5,8 @@
 #   bench/run.sh              the full run (a few minutes)
 #   bench/run.sh --quick      small counts: checks that the suite itself works
 #   bench/run.sh --only 1,5   some items only (1 round trip, 2 CPU while waiting, 3 serial line,
-#                             4 reconnection, 5 start-up and memory, 6 soak, 7 kestra-send)
+#                             4 reconnection, 5 start-up and memory, 6 soak, 7 kestra-send,
+#                             8 kestra-journal summary of a long journal)
 #   bench/run.sh --out FILE   write the report elsewhere
 #
 # Ratios are measured in one run; absolute figures depend on the machine and its load, so run it

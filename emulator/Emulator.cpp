@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,6 +35,11 @@ bool Emulator::start(QString *error)
     m_trace.setToStderr(m_options.trace);
     if (!m_options.traceFile.isEmpty() && !m_trace.openFile(m_options.traceFile, error))
         return false;
+    if (!m_options.replayPath.isEmpty()) {
+        m_replay = std::make_unique<ReplayBook>(m_options.replayPath, &m_trace);
+        if (!m_replay->check(error))
+            return false;
+    }
     if (m_options.tcp && !m_server.listen(m_options.tcpHost, m_options.tcpPort)) {
         *error = QStringLiteral("cannot listen on %1:%2: %3")
                      .arg(m_options.tcpHost.toString())
@@ -49,10 +55,17 @@ bool Emulator::start(QString *error)
             m_server.close();
             return false;
         }
-        m_ptySession = std::make_unique<Session>(m_pty.get(), &m_model, &m_faults, &m_trace,
-                                                 sessionSettings());
+        if (m_replay)
+            m_ptyReplay = std::make_unique<ReplaySession>(m_pty.get(), ReplayGroup::Pty, m_replay.get(), &m_model,
+                                                          &m_trace);
+        else
+            m_ptySession = std::make_unique<Session>(m_pty.get(), &m_model, &m_faults, &m_trace,
+                                                     sessionSettings());
         connect(m_pty.get(), &Link::closed, this, [this] {
-            m_ptySession->reset();
+            if (m_ptyReplay)
+                m_ptyReplay->reset();
+            else
+                m_ptySession->reset();
             m_trace.event(QStringLiteral("pty"), QStringLiteral("hung up; %1 now leads to %2")
                                                      .arg(m_pty->linkPath(), m_pty->slaveName()));
         });
@@ -65,6 +78,7 @@ void Emulator::shutdown()
 {
     m_server.close();
     m_ptySession.reset();
+    m_ptyReplay.reset();
     if (m_pty)
         m_pty->shutdown();
     m_pty.reset();
@@ -89,8 +103,10 @@ void Emulator::acceptConnections()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         auto *link = new TcpLink(socket, ++m_connections, this);
-        auto *session = new Session(link, &m_model, &m_faults, &m_trace, sessionSettings(), link);
-        Q_UNUSED(session);
+        if (m_replay)
+            new ReplaySession(link, ReplayGroup::Tcp, m_replay.get(), &m_model, &m_trace, link);
+        else
+            new Session(link, &m_model, &m_faults, &m_trace, sessionSettings(), link);
         m_trace.event(link->name(), QStringLiteral("connected from %1").arg(link->peer()));
         connect(link, &TcpLink::overflowed, this, [this, link] {
             m_trace.event(link->name(), QStringLiteral("the client leaves its answers unread: hanging up"));
@@ -100,6 +116,16 @@ void Emulator::acceptConnections()
             link->deleteLater();
         });
     }
+}
+
+int Emulator::finish(int status)
+{
+    if (!m_replay)
+        return status;
+    const QString summary = m_replay->summary();
+    m_trace.event(QStringLiteral("device"), summary);
+    std::fprintf(stderr, "kestra-emu: %s\n", qPrintable(summary));
+    return status != 0 ? status : m_replay->exitStatus();
 }
 
 Session::Settings Emulator::sessionSettings() const

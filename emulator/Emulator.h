@@ -3,6 +3,8 @@
 #include "DeviceModel.h"
 #include "EmulatorOptions.h"
 #include "Faults.h"
+#include "ReplayBook.h"
+#include "ReplaySession.h"
 #include "Session.h"
 #include "Trace.h"
 
@@ -30,6 +32,8 @@ public:
     QHostAddress tcpAddress() const;
     QString ptyPath() const;
     DeviceModel &model() { return m_model; }
+    // After the event loop: with --replay, the replay's summary on stderr and its exit status.
+    int finish(int status);
 
 private:
     void acceptConnections();
@@ -44,6 +48,8 @@ private:
     int m_connections = 0;
     std::unique_ptr<PtyLink> m_pty;
     std::unique_ptr<Session> m_ptySession;
+    std::unique_ptr<ReplayBook> m_replay;
+    std::unique_ptr<ReplaySession> m_ptyReplay;
 };
 
 // Makes SIGINT and SIGTERM end the event loop (through a self-pipe, so the handler itself does

@@ -100,6 +100,11 @@ QString emulatorHelpText()
         "                       0.3); every choice goes into the trace\n"
         "  --mix-timeout MS     the client's time-out that late answers of the mix land\n"
         "                       around: 0.75 to 1.25 times MS (default 1000)\n"
+        "  --replay FILE        answer as the device recorded in the link journal FILE did\n"
+        "                       (brindle/kestra-send --journal): each command frame is held\n"
+        "                       against the next recorded one; a difference is told on stderr\n"
+        "                       and in the trace and answered as usual; at the end one line\n"
+        "                       says how many matched (exit status 0 only when all did)\n"
         "  --answer-ids         start each response's data with the number of the command\n"
         "                       frame on its link (4 bytes, big-endian) and its command code\n"
         "  --help               show this text\n"
@@ -175,6 +180,9 @@ bool parseEmulatorOptions(const QStringList &arguments, EmulatorOptions *options
         } else if (option == QLatin1String("--mix-timeout")) {
             if (!reader.value(option, &value) || !parseInt(option, value, 1, &result.faultMix.timeoutMs, error))
                 return false;
+        } else if (option == QLatin1String("--replay")) {
+            if (!reader.value(option, &result.replayPath))
+                return false;
         } else if (option == QLatin1String("--answer-ids")) {
             result.answerIds = true;
         } else if (option == QLatin1String("--fault-count")) {
@@ -192,6 +200,10 @@ bool parseEmulatorOptions(const QStringList &arguments, EmulatorOptions *options
     result.fault.count = faultCount;
     if (result.faultMix.enabled && !faultText.isEmpty()) {
         *error = QStringLiteral("--fault-mix and --fault exclude each other");
+        return false;
+    }
+    if (!result.replayPath.isEmpty() && (result.faultMix.enabled || !faultText.isEmpty())) {
+        *error = QStringLiteral("--replay answers as recorded: it takes no --fault or --fault-mix");
         return false;
     }
     if (result.tcp && !result.allowRemote && !result.tcpHost.isLoopback()) {

@@ -22,6 +22,7 @@ struct EmulatorOptions
     FaultPlan fault;
     FaultMix faultMix;
     bool answerIds = false;
+    QString replayPath; // answer as the journal there says the recorded device did
     bool help = false;
     bool version = false;
 };

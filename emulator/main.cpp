@@ -57,5 +57,5 @@ int main(int argc, char *argv[])
 
     const int status = app->exec();
     emulator.shutdown();
-    return status;
+    return emulator.finish(status);
 }

@@ -10,8 +10,9 @@ packages=(
 )
 if [ "${1:-}" = "--test" ]; then
     # The real-display suite, the fuzzers, and the release checks: the Debian package and
-    # lintian, the manual pages, the desktop entry and the AppStream data.
-    packages+=(xvfb xdotool x11-utils imagemagick clang libclang-rt-14-dev python3
+    # lintian, the manual pages, the desktop entry and the AppStream data; tshark for the capture
+    # that kestra-journal writes.
+    packages+=(xvfb xdotool x11-utils imagemagick clang libclang-rt-14-dev python3 tshark
         dpkg-dev lintian man-db groff desktop-file-utils appstream)
     # The accessibility and Wayland acceptance runs: AT-SPI on a private D-Bus session, and Weston
     # with Qt's Wayland plugin.
@@ -31,5 +32,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# tshark asks whether ordinary users may capture; the tests only read captures: no.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"

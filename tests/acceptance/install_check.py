@@ -16,12 +16,15 @@ EXPECTED = {
     "bin/brindle",
     "bin/kestra-emu",
     "bin/kestra-send",
+    "bin/kestra-journal",
+    "share/brindle/wireshark/kestra.lua",
     f"share/applications/{DESKTOP_ID}.desktop",
     f"share/icons/hicolor/scalable/apps/{DESKTOP_ID}.svg",
     f"share/metainfo/{DESKTOP_ID}.metainfo.xml",
     "share/man/man1/brindle.1.gz",
     "share/man/man1/kestra-emu.1.gz",
     "share/man/man1/kestra-send.1.gz",
+    "share/man/man1/kestra-journal.1.gz",
     "share/doc/brindle/copyright",
     "share/doc/brindle/changelog.gz",
 }
@@ -32,7 +35,7 @@ def check(prefix, failures):
     if found != EXPECTED:
         failures.append(f"installed files differ: missing {sorted(EXPECTED - found)}, extra {sorted(found - EXPECTED)}")
         return
-    for program in ("bin/brindle", "bin/kestra-emu", "bin/kestra-send"):
+    for program in ("bin/brindle", "bin/kestra-emu", "bin/kestra-send", "bin/kestra-journal"):
         if not os.access(os.path.join(prefix, program), os.X_OK):
             failures.append(f"{program} is not executable")
 
