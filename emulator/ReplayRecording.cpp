@@ -8,7 +8,9 @@ constexpr qsizetype kMaxSteps = 100000;
 
 ReplayGroup groupOf(QByteArrayView link, bool *known)
 {
-    *known = link == "tcp" || (link.size() == 4 && link.startsWith("com") && link[3] >= '1' && link[3] <= '9');
+    // A serial link is "com1" to "com9", or "device" for one named by its path (kestra-send --device).
+    *known = link == "tcp" || link == "device"
+             || (link.size() == 4 && link.startsWith("com") && link[3] >= '1' && link[3] <= '9');
     return link == "tcp" ? ReplayGroup::Tcp : ReplayGroup::Pty;
 }
 

@@ -169,7 +169,8 @@ int TestJournalRoundTrip::replayScript(const QString &journal, const QStringList
     if (!emu.start())
         return -2;
     QFile::remove(replayJournal);
-    QStringList args = link.isEmpty() ? QStringList{"--device", emu.ptyPath()}
+    // The recording's link was COM1: the replay names it the same way, so that the lines compare.
+    QStringList args = link.isEmpty() ? QStringList{"--com", "1=" + emu.ptyPath()}
                                       : QStringList{"--tcp", QStringLiteral("127.0.0.1:%1").arg(emu.tcpPort())};
     run(sendProgram(), args << "--keep-going" << "--journal" << replayJournal << "-f" << scriptPath);
     const int status = stopWithStatus(emu);
