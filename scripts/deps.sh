@@ -9,11 +9,13 @@ packages=(
     fonts-ipafont-gothic fonts-liberation2
 )
 if [ "${1:-}" = "--test" ]; then
-    # The real-display suite, the fuzzers, and the release checks: the Debian package and
-    # lintian, the manual pages, the desktop entry and the AppStream data; tshark for the capture
-    # that kestra-journal writes.
-    packages+=(xvfb xdotool x11-utils imagemagick clang libclang-rt-14-dev python3 tshark
-        dpkg-dev lintian man-db groff desktop-file-utils appstream)
+    # The real-display suite, the fuzzers, and the release checks: the Debian package (debhelper
+    # builds it, ccache shares objects between its two builds, lintian and devscripts'
+    # hardening-check check it, autopkgtest runs its tests, under xvfb-run with xauth), the manual
+    # pages, the desktop entry and the AppStream data; tshark for the capture that kestra-journal
+    # writes.
+    packages+=(xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev python3 tshark
+        dpkg-dev debhelper ccache lintian devscripts autopkgtest man-db groff desktop-file-utils appstream)
     # The accessibility and Wayland acceptance runs: AT-SPI on a private D-Bus session, and Weston
     # with Qt's Wayland plugin.
     packages+=(dbus at-spi2-core python3-pyatspi weston qt6-wayland)

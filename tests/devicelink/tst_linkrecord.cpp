@@ -14,6 +14,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // What the control tells about its link: the meaning of every number it produces, the journal
@@ -138,20 +139,34 @@ void TestLinkRecord::everyNumberHasAMeaning()
 void TestLinkRecord::journalOfASession_data()
 {
     QTest::addColumn<Line>("line");
-    QTest::newRow("tcp") << Line::Tcp;
-    QTest::newRow("pty") << Line::Pty;
+    QTest::addColumn<int>("existingMode"); // of a journal file there before; -1: none
+    QTest::newRow("tcp") << Line::Tcp << -1;
+    QTest::newRow("pty") << Line::Pty << -1;
+    QTest::newRow("tcp, existing file") << Line::Tcp << 0640;
 }
 
 // Every byte the journal says went out is what the emulator says came in, in the same order and
-// role, and the other way round.
+// role, and the other way round. A new journal is private to its owner even under umask 022 (it
+// holds card contents); an existing one keeps its mode.
 void TestLinkRecord::journalOfASession()
 {
     QFETCH(Line, line);
+    QFETCH(int, existingMode);
     EmulatorProcess emulator({line == Line::Pty, {"--time-scale", "0", "--reinsert-ms", "0", "--fault", "bad-bcc-once"}});
     QVERIFY2(emulator.start(), qPrintable(emulator.errorText()));
     QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.filePath("journal.log"));
+    if (existingMode >= 0) {
+        QVERIFY(QFile(dir.filePath("journal.log")).open(QIODevice::WriteOnly));
+        QVERIFY(::chmod(path.constData(), mode_t(existingMode)) == 0);
+    }
     LinkJournal journal;
+    const mode_t savedMask = ::umask(022);
     QVERIFY(journal.open(dir.filePath("journal.log"), nullptr));
+    ::umask(savedMask);
+    struct stat status {};
+    QVERIFY(::stat(path.constData(), &status) == 0);
+    QCOMPARE(status.st_mode & 07777, mode_t(existingMode >= 0 ? existingMode : 0600));
     Plenko control;
     control.setJournal(&journal);
     QCOMPARE(openTo(control, emulator, line), qint32(Plenko::Opened));

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks the release's hand-written data files with the distribution's own tools: the manual pages
 (groff and man, no warning allowed), the desktop entry (desktop-file-validate) and the AppStream
-data (appstreamcli). A missing tool skips the check (status 77) and says which."""
+data (appstreamcli), and that debian/changelog carries the project's version. A missing tool skips the
+check (status 77) and says which."""
 
 import argparse
 import gzip
@@ -84,15 +85,26 @@ def check_appstream(args, failures):
                 failures.append(f"{data}: no {expected}")
 
 
+def check_version(args, failures):
+    for changelog in args.files:
+        with open(changelog, encoding="utf-8") as text:
+            top = re.match(r"^(\S+) \(([^)]+)\) ", text.readline())
+        if not top or top.group(2) != args.version:
+            failures.append(f"{changelog}: the newest entry is {top.group(2) if top else None}, the project's "
+                            f"version (CMakeLists.txt) is {args.version}: add an entry for it")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("kind", choices=["man", "desktop", "appstream"])
+    parser.add_argument("kind", choices=["man", "desktop", "appstream", "version"])
     parser.add_argument("files", nargs="+")
     parser.add_argument("--program", action="append", default=[],
                         help="NAME=PATH: check that the page NAME.1 names every option of PATH --help")
+    parser.add_argument("--version", help="the version the changelog must name first")
     args = parser.parse_args()
     failures = []
-    {"man": check_man, "desktop": check_desktop, "appstream": check_appstream}[args.kind](args, failures)
+    {"man": check_man, "desktop": check_desktop, "appstream": check_appstream,
+     "version": check_version}[args.kind](args, failures)
     for failure in failures:
         print(f"FAIL {failure}")
     failed = sum(1 for f in args.files if any(x.startswith(os.path.basename(f)) or x.startswith(f) for x in failures))

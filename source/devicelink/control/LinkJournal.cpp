@@ -6,6 +6,9 @@
 #include <QThread>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <ctime>
 #include <cstring>
 
@@ -24,10 +27,23 @@ bool LinkJournal::open(const QString &path, QString *error)
         m_path = path;
         return true;
     }
-    std::FILE *stream = std::fopen(QFile::encodeName(path).constData(), "ae");
+    // The journal holds what went to and came from cards (stripe contents, print text): a file
+    // created here is for its owner alone, whatever the umask. A file that exists already keeps the
+    // mode and owner someone chose for it.
+    const QByteArray name = QFile::encodeName(path);
+    int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const bool created = fd >= 0;
+    if (!created && errno == EEXIST)
+        fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    // A umask such as 0277 takes bits from the 0600 above.
+    const bool usable = fd >= 0 && (!created || ::fchmod(fd, 0600) == 0);
+    std::FILE *stream = usable ? ::fdopen(fd, "a") : nullptr;
     if (!stream) {
+        const int reason = errno;
+        if (fd >= 0)
+            ::close(fd);
         if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
+            *error = QString::fromLocal8Bit(std::strerror(reason));
         return false;
     }
     m_stream = stream;
