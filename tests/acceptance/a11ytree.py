@@ -12,6 +12,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 
 from xdrive import Failure, wait_until
 
@@ -53,7 +54,13 @@ def run_on_private_bus(script, argv):
     # Nothing of a desktop the run may have been started from: its display, its accessibility bus.
     for variable in ("DISPLAY", "WAYLAND_DISPLAY", "AT_SPI_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS"):
         env.pop(variable, None)
-    return subprocess.call(["dbus-run-session", "--", interpreter(), script, *argv], env=env)
+    # The accessibility bus's socket goes under XDG_RUNTIME_DIR, else under ~/.cache/at-spi, one
+    # path for every run of this user: two runs at once (CTest runs tests side by side) would take
+    # that socket from each other. Each run gets a runtime folder of its own.
+    with tempfile.TemporaryDirectory(prefix="a11y-runtime-") as runtime:
+        os.chmod(runtime, 0o700)
+        env["XDG_RUNTIME_DIR"] = runtime
+        return subprocess.call(["dbus-run-session", "--", interpreter(), script, *argv], env=env)
 
 
 def program_env(env):
