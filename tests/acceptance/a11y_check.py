@@ -20,7 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import a11ytree  # noqa: E402
 from acceptance import TITLE, DIALOG_TITLE, Suite  # noqa: E402
 from kestra import Emulator, Exchange, command_frame, hex_bytes  # noqa: E402
-from xdrive import Failure, XServer, die_with_parent, wait_until  # noqa: E402
+from xdrive import Failure, print_log_tails, XServer, die_with_parent, wait_until  # noqa: E402
 
 # What a screen reader speaks for each text box: the name of the label beside it (two are
 # "Command": the free command's code and the response's), and the heading as its description.
@@ -127,10 +127,7 @@ def session(suite, x, args):
             ("address dialog: named boxes, 256 refused aloud; 127.0.0.1 typed and Set pressed", dialog),
         ])
         if not ok:
-            for name in ("brindle.log", "trace.log"):
-                path = os.path.join(workdir, name)
-                if os.path.exists(path):
-                    print(f"--- {path}\n" + open(path, errors="replace").read()[-3000:])
+            print_log_tails(workdir, ("brindle.log", "trace.log"))
     finally:
         if console is not None and console.poll() is None:
             console.kill()

@@ -8,7 +8,7 @@ import select
 import subprocess
 import time
 
-from xdrive import die_with_parent
+from xdrive import die_with_parent, stop_process
 
 STX, ETX = 0x02, 0x03
 
@@ -106,13 +106,7 @@ class Emulator:
         return [TraceEntry(line) for line in lines if line.strip()]
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
         self.stderr.close()
 
 

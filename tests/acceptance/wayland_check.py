@@ -20,7 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import a11ytree  # noqa: E402
 from acceptance import CLIENT_HEIGHT, CLIENT_WIDTH, DIALOG_TITLE, TITLE, Suite  # noqa: E402
 from kestra import Emulator, Exchange, command_frame, hex_bytes  # noqa: E402
-from xdrive import Failure, die_with_parent, wait_until  # noqa: E402
+from xdrive import Failure, print_log_tails, die_with_parent, stop_process, wait_until  # noqa: E402
 
 SOCKET = "brindle-wayland-0"
 
@@ -48,13 +48,7 @@ class Weston:
             raise Failure(f"weston ended at start with status {self.process.returncode}")
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
         self.log.close()
 
 
@@ -159,10 +153,7 @@ def session(suite, args):
             ("the window keeps its size", still_fixed),
         ])
         if not ok:
-            for name in ("weston.log", "trace.log"):
-                path = os.path.join(workdir, name)
-                if os.path.exists(path):
-                    print(f"--- {path}\n" + open(path, errors="replace").read()[-3000:])
+            print_log_tails(workdir, ("weston.log", "trace.log"))
             lines = [line for line in open(log_path, errors="replace") if "@" not in line]
             print(f"--- {log_path} (without protocol lines)\n" + "".join(lines[-40:]))
     finally:

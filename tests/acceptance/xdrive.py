@@ -40,6 +40,25 @@ def die_with_parent():
     libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
 
 
+def stop_process(process):
+    """Ends a helper process politely (SIGTERM), then for good after 5 seconds."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(5)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+def print_log_tails(folder, names, chars=3000):
+    """After a failure: the end of each named log in folder that exists."""
+    for name in names:
+        path = os.path.join(folder, name)
+        if os.path.exists(path):
+            print(f"--- {path}\n" + open(path, errors="replace").read()[-chars:])
+
+
 def missing_tools():
     return [tool for tool in REQUIRED_TOOLS if shutil.which(tool) is None]
 
@@ -98,13 +117,7 @@ class XServer:
         self.env.pop("WAYLAND_DISPLAY", None)
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
         self._log.close()
 
     def run(self, *args, check=True):
