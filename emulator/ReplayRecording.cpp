@@ -72,9 +72,9 @@ bool ReplayCursor::next(ReplaySegment *segment)
     while (!m_haveLine) {
         if (!readLine())
             return false;
-        if (!m_line.isBytes() && m_line.kind == "command")
+        if (!m_line.isBytes() && m_line.kind == Journal::Kind::Command)
             ++m_commands;
-        m_haveLine = m_line.direction == JournalLine::Direction::Out && m_line.kind == "command";
+        m_haveLine = m_line.kind == Journal::Kind::CommandFrame;
     }
     m_haveLine = false;
     *segment = ReplaySegment();
@@ -86,22 +86,22 @@ bool ReplayCursor::next(ReplaySegment *segment)
         using Kind = ReplaySegment::Step::Kind;
         const JournalLine &line = m_line;
         if (!line.isBytes()) {
-            if (line.kind == "command")
+            if (line.kind == Journal::Kind::Command)
                 ++m_commands;
-            else if (line.kind == "settle")
+            else if (line.kind == Journal::Kind::Settle)
                 addCutFrame(segment);
-            else if (line.kind == "lost" && segment->steps.size() < kMaxSteps)
+            else if (line.kind == Journal::Kind::Lost && segment->steps.size() < kMaxSteps)
                 segment->steps.append({Kind::HangUp, {}, "lost", line.msecs, m_reader.lineNumber()});
             continue;
         }
-        if (line.direction == JournalLine::Direction::Out && line.kind == "command") {
+        if (line.kind == Journal::Kind::CommandFrame) {
             m_haveLine = true;
             break;
         }
         if (segment->steps.size() >= kMaxSteps)
             continue;
         const Kind kind = line.direction == JournalLine::Direction::In ? Kind::Send : Kind::Expect;
-        segment->steps.append({kind, m_reader.bytes(), line.kind.toByteArray(), line.msecs, m_reader.lineNumber()});
+        segment->steps.append({kind, m_reader.bytes(), line.word.toByteArray(), line.msecs, m_reader.lineNumber()});
     }
     return true;
 }
@@ -123,9 +123,9 @@ bool checkReplayJournal(const QString &path, ReplayTotals *totals, QString *erro
         if (!known)
             continue;
         bool &done = counted[group == ReplayGroup::Tcp ? 0 : 1];
-        if (!line.isBytes() && line.kind == "command") {
+        if (!line.isBytes() && line.kind == Journal::Kind::Command) {
             done = false;
-        } else if (!done && line.direction == JournalLine::Direction::Out && line.kind == "command") {
+        } else if (!done && line.kind == Journal::Kind::CommandFrame) {
             done = true;
             ++(group == ReplayGroup::Tcp ? totals->tcpCommands : totals->ptyCommands);
         }

@@ -1,6 +1,6 @@
 #include "Trace.h"
 
-#include "control/LinkJournal.h"
+#include "JournalFormat.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -37,7 +37,7 @@ QByteArray TraceLog::formatBytes(qint64 elapsedMs, const QString &link, Directio
     line += kind;
     line += ' ';
     // The control's journal writes bytes the same way, so that the two read side by side.
-    line += LinkJournal::hexAndText(bytes);
+    line += Journal::hexAndText(bytes);
     return line;
 }
 

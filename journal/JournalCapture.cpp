@@ -9,10 +9,35 @@ namespace {
 
 constexpr size_t kMaxLinks = 256;
 
-bool commentsNextPacket(QByteArrayView event)
+// An event that leads to what follows it comments the next packet; one that tells how something
+// ended comments the packet before.
+bool commentsNextPacket(Journal::Kind event)
 {
-    return event == "open" || event == "open-failed" || event == "command" || event == "resend"
-           || event == "settle";
+    using Journal::Kind;
+    switch (event) {
+    case Kind::Open:
+    case Kind::OpenFailed:
+    case Kind::Command:
+    case Kind::Resend:
+    case Kind::Settle:
+        return true;
+    case Kind::Close:
+    case Kind::Lost:
+    case Kind::Refused:
+    case Kind::End:
+    case Kind::Skipped:
+    case Kind::Stopped:
+    case Kind::CommandFrame:
+    case Kind::Ack:
+    case Kind::Nak:
+    case Kind::Response:
+    case Kind::LateFrame:
+    case Kind::BadFrame:
+    case Kind::Stray:
+    case Kind::Dropped:
+        return false;
+    }
+    return false;
 }
 
 struct Packet
@@ -44,7 +69,7 @@ public:
         LinkState &state = found->second;
         const qint64 microseconds = line.msecs * 1000;
         if (!line.isBytes()) {
-            const QByteArray comment = line.kind.toByteArray() + ' ' + line.rest.toByteArray();
+            const QByteArray comment = line.word.toByteArray() + ' ' + line.rest.toByteArray();
             if (!commentsNextPacket(line.kind) && m_held && m_held->link == link)
                 m_held->comments << comment;
             else

@@ -48,7 +48,7 @@ QByteArray binText(const QByteArray &bytes)
 
 struct Pending
 {
-    CommandEvent command;
+    Journal::CommandEvent command;
     qint64 line = 0;
 };
 
@@ -59,7 +59,7 @@ QByteArray lineNumberComment(const QString &path, qint64 line)
 
 } // namespace
 
-QByteArray scriptCommandLine(const CommandEvent &command)
+QByteArray scriptCommandLine(const Journal::CommandEvent &command)
 {
     QByteArray line = "code " + QByteArray::number(command.code, 16).rightJustified(2, '0');
     if (!command.parameter.isEmpty())
@@ -87,10 +87,10 @@ bool writeScript(JournalReader &reader, const std::function<void(const QByteArra
         if (line.isBytes())
             continue;
         const QByteArray link = line.link.toByteArray();
-        if (line.kind == "command") {
+        if (line.kind == Journal::Kind::Command) {
             Pending command;
             QByteArray reason;
-            if (!parseCommandEvent(line.rest, &command.command, &reason)) {
+            if (!Journal::parseCommandEvent(line.rest, &command.command, &reason)) {
                 *error = reader.where() + QString::fromUtf8(reason);
                 return false;
             }
@@ -98,10 +98,10 @@ bool writeScript(JournalReader &reader, const std::function<void(const QByteArra
             if (auto it = pending.find(link); it != pending.end())
                 emitCommand(it->second, "no end recorded");
             pending[link] = command;
-        } else if (line.kind == "end") {
-            EndEvent end;
+        } else if (line.kind == Journal::Kind::End) {
+            Journal::EndEvent end;
             QByteArray reason;
-            if (!parseEndEvent(line.rest, &end, &reason)) {
+            if (!Journal::parseEndEvent(line.rest, &end, &reason)) {
                 *error = reader.where() + QString::fromUtf8(reason);
                 return false;
             }
@@ -112,7 +112,7 @@ bool writeScript(JournalReader &reader, const std::function<void(const QByteArra
             }
             emitCommand(it->second, "recorded end " + line.rest.toByteArray());
             pending.erase(it);
-        } else if (line.kind == "refused") {
+        } else if (line.kind == Journal::Kind::Refused) {
             write("\n# " + lineNumberComment(reader.path(), reader.lineNumber()) + ": refused, nothing sent: "
                   + line.rest.toByteArray() + "\n");
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "JournalEvents.h"
 #include "JournalReader.h"
 
 #include <QByteArray>
@@ -15,4 +16,4 @@ bool writeScript(JournalReader &reader, const std::function<void(const QByteArra
 
 // One command's line of the script (without the newline), e.g. code 41 --param '1, 0, 0,Hello'
 // --timeout 5000 --dsr
-QByteArray scriptCommandLine(const CommandEvent &command);
+QByteArray scriptCommandLine(const Journal::CommandEvent &command);

@@ -92,22 +92,22 @@ void JournalSummary::add(const JournalLine &line)
         addEvent(line);
         return;
     }
-    if (line.kind == "late-frame")
+    if (line.kind == Journal::Kind::LateFrame)
         ++m_lateFrames;
-    else if (line.kind == "bad-frame")
+    else if (line.kind == Journal::Kind::BadFrame)
         ++m_badFrames;
-    else if (line.kind == "stray")
+    else if (line.kind == Journal::Kind::Stray)
         ++m_stray;
-    else if (line.kind == "dropped")
+    else if (line.kind == Journal::Kind::Dropped)
         ++m_dropped;
 }
 
 void JournalSummary::addEvent(const JournalLine &line)
 {
-    const QByteArrayView kind = line.kind;
-    if (kind == "end") {
-        EndEvent end;
-        if (!parseEndEvent(line.rest, &end, nullptr)) {
+    const Journal::Kind kind = line.kind;
+    if (kind == Journal::Kind::End) {
+        Journal::EndEvent end;
+        if (!Journal::parseEndEvent(line.rest, &end, nullptr)) {
             ++m_unreadableEnds;
             return;
         }
@@ -126,43 +126,43 @@ void JournalSummary::addEvent(const JournalLine &line)
         if (end.error != 0 && (code.errors.size() < kMaxNames || code.errors.count(end.error))) {
             auto &entry = code.errors[end.error];
             if (entry.first++ == 0)
-                entry.second = end.errorMeaning.toByteArray();
+                entry.second = end.errorMeaning.toUtf8();
         }
         if (end.status >= 0 && end.status != 0x20) {
             auto &entry = code.statuses[end.status];
             if (entry.first++ == 0)
-                entry.second = end.statusMeaning.toByteArray();
+                entry.second = end.statusMeaning.toUtf8();
         }
         return;
     }
-    if (kind == "command") {
+    if (kind == Journal::Kind::Command) {
         ++m_commands;
         return;
     }
-    if (kind == "resend") {
+    if (kind == Journal::Kind::Resend) {
         ++m_resends;
         return;
     }
-    if (kind == "settle") {
+    if (kind == Journal::Kind::Settle) {
         ++m_settles;
         return;
     }
-    if (kind == "refused") {
+    if (kind == Journal::Kind::Refused) {
         ++m_refused;
         return;
     }
     if (m_links.size() >= kMaxNames && !m_links.count(line.link.toByteArray()))
         return;
     LinkCounts &link = m_links[line.link.toByteArray()];
-    if (kind == "open") {
+    if (kind == Journal::Kind::Open) {
         ++link.opened;
-    } else if (kind == "open-failed") {
+    } else if (kind == Journal::Kind::OpenFailed) {
         ++link.failed;
         m_failures->add(reasonOf(line.rest, true));
-    } else if (kind == "lost") {
+    } else if (kind == Journal::Kind::Lost) {
         ++link.lost;
         m_losses->add(reasonOf(line.rest, false));
-    } else if (kind == "close") {
+    } else if (kind == Journal::Kind::Close) {
         ++link.closed;
     }
 }

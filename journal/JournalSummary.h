@@ -1,5 +1,6 @@
 #pragma once
 
+#include "JournalEvents.h"
 #include "JournalLine.h"
 
 #include <QByteArray>

@@ -2,7 +2,7 @@
 
 #include "control/CardControl.h"
 #include "protocol/DeviceText.h"
-#include "control/LinkJournal.h"
+#include "JournalFormat.h"
 #include "control/LinkMeaning.h"
 
 #include <QJsonDocument>
@@ -59,7 +59,7 @@ QByteArray resultLine(const PlannedCommand &command, const CommandOutcome &outco
         line += QStringLiteral("no status, ");
     // The data quoted as the journal quotes text, so that it stays on its line whatever it holds.
     line += QStringLiteral("data %1 [%2], result %3, %4, %5 ms\n")
-                .arg(LinkJournal::quoted(decodeDeviceText(outcome.data)), hexBytes(outcome.data))
+                .arg(Journal::quotedDeviceText(outcome.data), hexBytes(outcome.data))
                 .arg(outcome.result)
                 .arg(errorMeaning(outcome))
                 .arg(outcome.elapsedMs, 0, 'f', 1);

@@ -3,6 +3,7 @@
 #include "InterruptWatcher.h"
 #include "transport/LinkEndpoints.h"
 #include "control/LinkJournal.h"
+#include "JournalEvents.h"
 #include "control/LinkMeaning.h"
 #include "LinkSession.h"
 #include "control/Plenko.h"
@@ -142,8 +143,7 @@ int runSend(const QStringList &arguments)
         if (!skip.isEmpty()) {
             // Nothing is sent; the commands after it (the eject) still go out.
             if (journal.isOpen())
-                journal.event("skipped", QStringLiteral("code %1 (%2): %3")
-                                             .arg(QString::number(command.code, 16), commandName(command), skip));
+                journal.event(Journal::Kind::Skipped, Journal::skippedText(command.code, commandName(command), skip));
             output.write(options.json ? skippedJson(command, skip) : skippedLine(command, skip));
         } else {
             previous = session.run(command);
@@ -164,7 +164,7 @@ int runSend(const QStringList &arguments)
         groupStatus = SendExit::Completed;
     }
     if (output.failed() && journal.isOpen())
-        journal.event("stopped", output.failureText());
+        journal.event(Journal::Kind::Stopped, output.failureText());
     session.close();
     if (session.isInterrupted())
         return watcher.exitStatus();

@@ -12,6 +12,7 @@
 #include "OperatorInput.h"
 #include "SamplePrint.h"
 #include "control/LinkJournal.h"
+#include "JournalEvents.h"
 
 using namespace CardOperations;
 
@@ -124,5 +125,5 @@ QString frmMain::staleDataSkip(qint32 dataCode, qint32 result)
 void frmMain::journalSkipped(qint32 code, const QString &why)
 {
     if (m_journal)
-        m_journal->event("skipped", QStringLiteral("code %1: %2").arg(QString::number(code, 16), why.trimmed()));
+        m_journal->event(Journal::Kind::Skipped, Journal::skippedText(quint8(code), QString(), why.trimmed()));
 }

@@ -54,7 +54,7 @@ struct JournalLine
 QList<JournalLine> journalBytes(const QByteArray &journal)
 {
     static const QRegularExpression form(
-        QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (\S+) (in|out|--) (\S+) (.*)$)"));
+        QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (\S+) (?:s\d+\.\d+ )?(in|out|--) (\S+) (.*)$)"));
     QList<JournalLine> lines;
     for (const QByteArray &raw : journal.split('\n')) {
         if (raw.isEmpty())
@@ -227,8 +227,8 @@ void TestLinkRecord::journalOnAFullDisk()
     QFile captured(dir.filePath("stderr"));
     QVERIFY(captured.open(QIODevice::ReadWrite));
     ::dup2(captured.handle(), STDERR_FILENO);
-    journal.event("open", "one");
-    journal.event("close", "two");
+    journal.event(Journal::Kind::Open, "one");
+    journal.event(Journal::Kind::Close, "two");
     ::dup2(savedError, STDERR_FILENO);
     ::close(savedError);
     QVERIFY(!journal.isOpen());

@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 // A byte line is accepted only in the exact form the journal writes.
                 FUZZ_CHECK(!strict.bytes().isEmpty());
                 FUZZ_CHECK(hexAndText(strict.bytes()) == line.rest.toByteArray());
-            } else if (line.kind == "command") {
-                CommandEvent command;
-                if (parseCommandEvent(line.rest, &command, nullptr))
+            } else if (line.kind == Journal::Kind::Command) {
+                Journal::CommandEvent command;
+                if (Journal::parseCommandEvent(line.rest, &command, nullptr))
                     FUZZ_CHECK(scriptCommandLine(command).startsWith("code "));
             }
         }

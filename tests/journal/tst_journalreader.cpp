@@ -54,7 +54,7 @@ void TestJournalReader::badInputIsPlaced_data()
     QTest::newRow("ACK that is not") << QByteArray("2026-12-07T16:38:25.565Z tcp in ACK 15 |.|\n") + kGood << "1: an ACK or NAK line whose byte is not 06 or 15" << 1;
     QTest::newRow("command from the device") << QByteArray("2026-12-07T16:38:25.565Z tcp in command 06 |.|\n") << "1: a kind of bytes this journal reader does not know" << 1;
     QTest::newRow("unknown event") << kGood + "2026-12-07T16:38:25.565Z tcp -- reboot now\n" << "2: an event this journal reader does not know" << 1;
-    QTest::newRow("no direction") << QByteArray("2026-12-07T16:38:25.565Z tcp\n") << "1: expected in, out or -- after the link name" << 1;
+    QTest::newRow("no direction") << QByteArray("2026-12-07T16:38:25.565Z tcp\n") << "1: expected a session, in, out or -- after the link name" << 1;
     QTest::newRow("too long") << kGood + "2026-12-07T16:38:25.565Z tcp -- close " + QByteArray(LineSource::kMaxLine, 'x') + "\n" + kGood
                               << "2: a line longer than any journal line (1 MiB)" << 1;
 }
@@ -104,9 +104,9 @@ void TestJournalReader::scriptLineReadsBack()
     QFETCH(QByteArray, event);
     QFETCH(QByteArray, script);
     QFETCH(QByteArray, parameter);
-    CommandEvent command;
+    Journal::CommandEvent command;
     QByteArray reason;
-    QVERIFY2(parseCommandEvent(event, &command, &reason), reason.constData());
+    QVERIFY2(Journal::parseCommandEvent(event, &command, &reason), reason.constData());
     QCOMPARE(scriptCommandLine(command), script);
     const CommandPlan plan = planScript(QString::fromLatin1(script), QStringLiteral("s"), {});
     QVERIFY2(plan.ok(), qPrintable(plan.error));

@@ -60,7 +60,7 @@ QStringList journalLines(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(withoutSessions(file.readAll())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 // The bytes and outcomes of a journal without its times, durations and port numbers.

@@ -27,7 +27,7 @@ QStringList tcpLink(const EmulatorProcess &emu)
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly) ? withoutSessions(file.readAll()) : QByteArray();
 }
 
 // The command codes of the frames the emulator took in.

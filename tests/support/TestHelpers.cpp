@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileSystemWatcher>
+#include <QRegularExpression>
 #include <QTimer>
 
 EmulatorProcess::EmulatorProcess() : EmulatorProcess(Options{}) {}
@@ -136,4 +137,10 @@ bool EmulatorProcess::waitForTrace(const QByteArray &fragment, int timeoutMs) co
         return true;
     loop.exec();
     return trace().contains(fragment);
+}
+
+QByteArray withoutSessions(const QByteArray &journal)
+{
+    static const QRegularExpression session(QStringLiteral(R"((?m)^(\S+ \S+) s\d+\.\d+ )"));
+    return QString::fromUtf8(journal).replace(session, QStringLiteral("\\1 ")).toUtf8();
 }

@@ -75,3 +75,7 @@ private:
     QString m_surfacePath;
     QString m_error;
 };
+
+// A journal's text with the session word of each line taken out ("tcp s4242.1 -- open" reads
+// "tcp -- open"), for tests that look for a line's words.
+QByteArray withoutSessions(const QByteArray &journal);

@@ -2,6 +2,7 @@
 
 #include "control/CardControl.h"
 #include "control/LinkMeaning.h"
+#include "JournalFormat.h"
 #include "protocol/LineSpeeds.h"
 #include "transport/LinkEndpoints.h"
 #include "transport/ModemLines.h"
@@ -108,7 +109,7 @@ qint32 LinkConnection::openNetwork(quint32 address)
     limit.start(kConnectTimeoutMs);
     const quint16 port = LinkEndpoints::tcpPort();
     const QString what = QStringLiteral("%1 port %2").arg(QHostAddress(address).toString()).arg(port);
-    m_events.linkNamed(QStringLiteral("tcp"));
+    m_events.linkNamed(QString::fromLatin1(Journal::kTcpLink.toByteArray()));
     tcp->connectTo(address, port);
 
     QPointer<LinkConnection> self(this);

@@ -1,6 +1,9 @@
 #include "control/LinkJournal.h"
 
+#include "JournalRedaction.h"
+
 #include <QAbstractEventDispatcher>
+#include <QCoreApplication>
 #include <QFile>
 #include <QObject>
 #include <QThread>
@@ -61,88 +64,41 @@ void LinkJournal::close()
     m_ownsStream = false;
 }
 
-QByteArray LinkJournal::timestamp()
+void LinkJournal::beginSession(const QString &name)
 {
-    // The C library's clock and formatting: several times cheaper than a QDateTime, and this runs
-    // for every step of every command.
-    timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    tm utc {};
-    gmtime_r(&now.tv_sec, &utc);
-    char text[32];
-    const int size = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900,
-                                   utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                                   long(now.tv_nsec / 1000000));
-    return QByteArray(text, size);
-}
-
-QByteArray LinkJournal::hexAndText(QByteArrayView bytes)
-{
-    QByteArray text;
-    text.reserve(bytes.size() * 4 + 3);
-    text += QByteArray::fromRawData(bytes.data(), bytes.size()).toHex(' ');
-    text += " |";
-    for (char c : bytes)
-        text += (c >= 0x20 && c < 0x7F) ? c : '.';
-    text += '|';
-    return text;
-}
-
-QString LinkJournal::quoted(const QString &text)
-{
-    QString out;
-    out.reserve(text.size() + 2);
-    out += QLatin1Char('"');
-    for (const QChar c : text) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
-            out += QLatin1Char('\\') + c;
-        else if (c == QLatin1Char('\n'))
-            out += QLatin1String("\\n");
-        else if (c == QLatin1Char('\r'))
-            out += QLatin1String("\\r");
-        else if (c == QLatin1Char('\t'))
-            out += QLatin1String("\\t");
-        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    out += QLatin1Char('"');
-    return out;
-}
-
-QString LinkJournal::bytesOrNone(QByteArrayView bytes)
-{
-    return bytes.isEmpty() ? QStringLiteral("(none)") : QString::fromLatin1(hexAndText(bytes));
+    m_link = name.toUtf8();
+    m_session = Journal::sessionToken(QCoreApplication::applicationPid(), ++m_sessions);
 }
 
 QByteArray LinkJournal::stamp()
 {
     // The lines of one step happen within microseconds: one reading of the clock serves them.
     if (m_holds == 0)
-        return timestamp();
+        return Journal::currentTime();
     if (m_heldStamp.isEmpty())
-        m_heldStamp = timestamp();
+        m_heldStamp = Journal::currentTime();
     return m_heldStamp;
 }
 
-void LinkJournal::bytes(Direction direction, const char *kind, QByteArrayView data)
+void LinkJournal::bytes(Direction direction, Journal::Kind kind, QByteArrayView data)
 {
     if (!m_stream)
         return;
-    QByteArray line = stamp();
-    line += ' ' + m_link + (direction == Direction::In ? " in " : " out ") + kind + ' ';
-    line += hexAndText(data);
-    write(line);
+    write(Journal::bytesLine(stamp(), m_link, sessionNow(), direction, kind, data));
 }
 
-void LinkJournal::event(const char *kind, const QString &text)
+void LinkJournal::event(Journal::Kind kind, const QString &text)
 {
     if (!m_stream)
         return;
-    QByteArray line = stamp();
-    line += ' ' + m_link + " -- " + kind + ' ' + text.toUtf8();
-    write(line);
+    write(Journal::eventLine(stamp(), m_link, sessionNow(), kind, text.toUtf8()));
+}
+
+QByteArray LinkJournal::sessionNow()
+{
+    if (m_session.isEmpty())
+        m_session = Journal::sessionToken(QCoreApplication::applicationPid(), 0);
+    return m_session;
 }
 
 void LinkJournal::release()
@@ -175,6 +131,8 @@ void LinkJournal::flush()
 
 void LinkJournal::write(QByteArray line)
 {
+    if (m_redacting)
+        line = Journal::redactLine(line);
     line += '\n';
     m_pending += line;
     if (m_holds == 0 && !m_waitWatch)

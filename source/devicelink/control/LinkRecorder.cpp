@@ -3,33 +3,24 @@
 #include "control/CardControl.h"
 #include "control/LinkJournal.h"
 #include "control/LinkMeaning.h"
-#include "protocol/DeviceText.h"
+#include "JournalEvents.h"
 #include "protocol/Frame.h"
 
 Q_LOGGING_CATEGORY(lcLink, "brindle.link", QtWarningMsg)
 
-namespace {
-
-QString hexCode(quint8 code)
-{
-    return QStringLiteral("%1").arg(uint(code), 2, 16, QLatin1Char('0'));
-}
-
-} // namespace
-
-const char *LinkRecorder::roleName(FrameRole role)
+Journal::Kind LinkRecorder::kindOf(FrameRole role)
 {
     switch (role) {
-    case FrameRole::Command: return "command";
-    case FrameRole::Ack: return "ACK";
-    case FrameRole::Nak: return "NAK";
-    case FrameRole::Response: return "response";
-    case FrameRole::LateFrame: return "late-frame";
-    case FrameRole::BadFrame: return "bad-frame";
-    case FrameRole::Stray: return "stray";
-    case FrameRole::Dropped: return "dropped";
+    case FrameRole::Command: return Journal::Kind::CommandFrame;
+    case FrameRole::Ack: return Journal::Kind::Ack;
+    case FrameRole::Nak: return Journal::Kind::Nak;
+    case FrameRole::Response: return Journal::Kind::Response;
+    case FrameRole::LateFrame: return Journal::Kind::LateFrame;
+    case FrameRole::BadFrame: return Journal::Kind::BadFrame;
+    case FrameRole::Stray: return Journal::Kind::Stray;
+    case FrameRole::Dropped: return Journal::Kind::Dropped;
     }
-    return "?";
+    return Journal::Kind::Stray;
 }
 
 void LinkRecorder::hold()
@@ -50,7 +41,7 @@ void LinkRecorder::flush()
         m_journal->flush();
 }
 
-void LinkRecorder::event(const char *kind, const QString &text)
+void LinkRecorder::event(Journal::Kind kind, const QString &text)
 {
     if (m_journal)
         m_journal->event(kind, text);
@@ -59,37 +50,35 @@ void LinkRecorder::event(const char *kind, const QString &text)
 void LinkRecorder::linkNamed(const QString &name)
 {
     if (m_journal)
-        m_journal->setLink(name);
+        m_journal->beginSession(name);
 }
 
 void LinkRecorder::openFailed(qint32 result, const QString &what, const QString &reason, const QString &hint)
 {
-    const QString text = QStringLiteral("%1 does not open: %2 (OpenLink result %3: %4)%5")
-                             .arg(what, reason, QString::number(result), LinkMeaning::openResult(result),
-                                  hint.isEmpty() ? QString() : QStringLiteral("; ") + hint);
+    const QString text = Journal::openFailedText(what, reason, result, LinkMeaning::openResult(result), hint);
     qCWarning(lcLink).noquote() << text;
-    event("open-failed", text);
+    event(Journal::Kind::OpenFailed, text);
     flush();
 }
 
 void LinkRecorder::opened(const QString &what, const char *how)
 {
     qCInfo(lcLink).noquote() << what << how;
-    event("open", what);
+    event(Journal::Kind::Open, what);
     flush();
 }
 
 void LinkRecorder::closed(const QString &what)
 {
     qCInfo(lcLink).noquote() << what << "closed";
-    event("close", what);
+    event(Journal::Kind::Close, what);
     flush();
 }
 
 void LinkRecorder::lost(const QString &what, const QString &reason)
 {
     qCWarning(lcLink).noquote() << QStringLiteral("%1 lost: %2").arg(what, reason);
-    event("lost", QStringLiteral("%1: %2").arg(what, reason));
+    event(Journal::Kind::Lost, Journal::lostText(what, reason));
 }
 
 void LinkRecorder::dsrInactive(const QString &what)
@@ -106,66 +95,57 @@ void LinkRecorder::dsrActiveAgain(const QString &what)
 
 void LinkRecorder::refused(qint32 code, qint32 sendResult)
 {
-    event("refused", QStringLiteral("code %1: %2").arg(QString::number(code, 16), LinkMeaning::sendResult(sendResult)));
+    event(Journal::Kind::Refused, Journal::refusedText(code, LinkMeaning::sendResult(sendResult)));
 }
 
 void LinkRecorder::commandStarted(const CommandRequest &request)
 {
-    event("command", QStringLiteral("code %1, time-out %2 ms, DSR check %3, parameter %4")
-                         .arg(hexCode(request.code))
-                         .arg(request.timeoutMs)
-                         .arg(request.dsrCheck ? QStringLiteral("on") : QStringLiteral("off"),
-                              LinkJournal::bytesOrNone(request.parameter)));
+    event(Journal::Kind::Command,
+          Journal::commandText({request.code, request.timeoutMs, request.dsrCheck, request.parameter}));
 }
 
 void LinkRecorder::sent(FrameRole role, QByteArrayView bytes)
 {
     if (m_journal)
-        m_journal->bytes(LinkJournal::Direction::Out, roleName(role), bytes);
+        m_journal->bytes(Journal::Direction::Out, kindOf(role), bytes);
 }
 
 void LinkRecorder::received(FrameRole role, QByteArrayView bytes)
 {
     if (m_journal)
-        m_journal->bytes(LinkJournal::Direction::In, roleName(role), bytes);
+        m_journal->bytes(Journal::Direction::In, kindOf(role), bytes);
 }
 
 void LinkRecorder::frameReceived(FrameRole role, QByteArrayView body)
 {
     if (m_journal)
-        m_journal->bytes(LinkJournal::Direction::In, roleName(role), encodeFrame(body));
+        m_journal->bytes(Journal::Direction::In, kindOf(role), encodeFrame(body));
 }
 
 void LinkRecorder::resent(int send, int maxSends)
 {
-    event("resend", QStringLiteral("send %1 of %2 after NAK").arg(send).arg(maxSends));
+    event(Journal::Kind::Resend, Journal::resendText(send, maxSends));
 }
 
 void LinkRecorder::settling()
 {
-    event("settle", QStringLiteral("the frame waits for the line to fall quiet after the command before was given up"));
+    event(Journal::Kind::Settle, Journal::settleText());
 }
 
 void LinkRecorder::commandEnded(quint8 code, const CommandResult &outcome, qint64 elapsedMs)
 {
     if (!m_journal)
         return;
-    QString text = QStringLiteral("code %1, error %2 (%3)")
-                       .arg(hexCode(code))
-                       .arg(outcome.errorCode)
-                       .arg(LinkMeaning::errorCode(outcome.errorCode));
-    const bool answered = outcome.errorCode == LinkError::None;
-    if (answered)
-        text += QStringLiteral(", status %1 (%2)")
-                    .arg(outcome.responseCode, 2, 16, QLatin1Char('0'))
-                    .arg(LinkMeaning::responseStatus(outcome.responseCode));
-    text += QStringLiteral(", result %1, %2 ms")
-                .arg(LinkMeaning::resultCode(outcome.errorCode, outcome.responseCode))
-                .arg(elapsedMs);
-    if (answered) {
-        text += QStringLiteral(", data ") + LinkJournal::bytesOrNone(outcome.data);
-        if (!outcome.data.isEmpty())
-            text += QStringLiteral(", text ") + LinkJournal::quoted(decodeDeviceText(outcome.data));
+    Journal::EndEvent end;
+    end.code = code;
+    end.error = outcome.errorCode;
+    end.errorMeaning = LinkMeaning::errorCode(outcome.errorCode);
+    if (outcome.errorCode == LinkError::None) {
+        end.status = outcome.responseCode;
+        end.statusMeaning = LinkMeaning::responseStatus(outcome.responseCode);
+        end.data = outcome.data;
     }
-    event("end", text);
+    end.result = LinkMeaning::resultCode(outcome.errorCode, outcome.responseCode);
+    end.elapsedMs = elapsedMs;
+    event(Journal::Kind::End, Journal::endText(end));
 }

@@ -2,6 +2,7 @@
 
 #include "control/LinkDiagnostics.h"
 #include "control/LinkEvents.h"
+#include "JournalFormat.h"
 
 class LinkJournal;
 
@@ -36,11 +37,11 @@ public:
     void settling() override;
     void commandEnded(quint8 code, const CommandResult &outcome, qint64 elapsedMs) override;
 
-    // The journal's word for a role: "command", "ACK", "late-frame", ...
-    static const char *roleName(FrameRole role);
+    // The journal's kind of line for a role.
+    static Journal::Kind kindOf(FrameRole role);
 
 private:
-    void event(const char *kind, const QString &text);
+    void event(Journal::Kind kind, const QString &text);
 
     LinkJournal *m_journal = nullptr;
 };

@@ -178,6 +178,60 @@ QString decodeDeviceText(const QByteArray &bytes)
     return text;
 }
 
+void appendEscapedChar(QString &out, QChar c)
+{
+    if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+        out += QLatin1Char('\\') + c;
+    else if (c == QLatin1Char('\n'))
+        out += QLatin1String("\\n");
+    else if (c == QLatin1Char('\r'))
+        out += QLatin1String("\\r");
+    else if (c == QLatin1Char('\t'))
+        out += QLatin1String("\\t");
+    else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+        out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    else
+        out += c;
+}
+
+QString escapedDeviceText(const QByteArray &bytes)
+{
+    QString out;
+    out.reserve(bytes.size() + 8);
+    const QString decoded = decodeDeviceText(bytes);
+    if (!decoded.contains(QChar(kReplacement))) {
+        for (const QChar c : decoded)
+            appendEscapedChar(out, c);
+        return out;
+    }
+    // Character by character: a lead byte whose pair is no character stands alone, and the byte
+    // after it is read afresh.
+    const auto escapeByte = [&out](quint8 b) { out += QStringLiteral("\\x%1").arg(uint(b), 2, 16, QLatin1Char('0')); };
+    for (qsizetype i = 0; i < bytes.size();) {
+        const quint8 b = quint8(bytes[i]);
+        if (b < 0x80) {
+            appendEscapedChar(out, QChar(char16_t(b)));
+            ++i;
+            continue;
+        }
+        const bool pair = isLeadByte(b) && i + 1 < bytes.size() && isTrailByte(quint8(bytes[i + 1]));
+        if (!pair && !isHalfWidthKatakana(b)) {
+            escapeByte(b);
+            ++i;
+            continue;
+        }
+        const QChar c = decodeWideUnit(QByteArrayView(bytes).sliced(i, pair ? 2 : 1));
+        if (c == QChar(kReplacement)) {
+            escapeByte(b);
+            ++i;
+            continue;
+        }
+        appendEscapedChar(out, c);
+        i += pair ? 2 : 1;
+    }
+    return out;
+}
+
 DeviceBytes encodeDeviceText(QStringView text)
 {
     DeviceBytes result;

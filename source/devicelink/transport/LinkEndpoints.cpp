@@ -1,5 +1,7 @@
 #include "transport/LinkEndpoints.h"
 
+#include "JournalFormat.h"
+
 #include <QRegularExpression>
 
 #include <array>
@@ -85,7 +87,7 @@ QString describeSerial(qint32 port, qint32 baudRate)
 
 QString journalName(qint32 port)
 {
-    return namedByPath(port) ? QStringLiteral("device") : QStringLiteral("com%1").arg(port);
+    return QString::fromLatin1(namedByPath(port) ? Journal::kDeviceLink.toByteArray() : Journal::serialLinkName(port));
 }
 
 quint16 tcpPort()

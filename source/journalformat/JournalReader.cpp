@@ -48,8 +48,10 @@ bool JournalReader::next(JournalLine *line)
             break;
         }
         ++m_linesRead;
-        if (parseJournalLine(text, line, &m_bytes, &m_reason))
+        if (parseJournalLine(text, line, &m_bytes, &m_reason)) {
+            line->sessionNumber = m_sessions.assign(*line);
             return true;
+        }
         if (!problem(m_reason))
             return false;
     }
