@@ -1,16 +1,18 @@
 #include "JournalProgram.h"
 
+#include "JournalArguments.h"
 #include "JournalCapture.h"
 #include "JournalReader.h"
+#include "JournalRedact.h"
 #include "JournalScript.h"
 #include "JournalSummary.h"
+#include "OutputFile.h"
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QTemporaryFile>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 namespace {
@@ -20,102 +22,69 @@ void printError(const QString &text)
     std::fprintf(stderr, "kestra-journal: %s\n", text.toLocal8Bit().constData());
 }
 
-int usage(const QString &text)
+bool printOut(const QByteArray &text)
 {
-    printError(text + QStringLiteral(" (see --help)"));
-    return JournalExit::Usage;
+    return std::fwrite(text.constData(), 1, size_t(text.size()), stdout) == size_t(text.size())
+           && std::fflush(stdout) == 0;
 }
 
-struct Arguments
+QString noLines(const QString &file)
 {
-    QString action;
-    QString file;
-    QString output;
-    bool json = false;
-};
+    return QStringLiteral("%1: no journal lines").arg(file);
+}
 
-// False with a usage message.
-bool readArguments(const QStringList &arguments, Arguments *into, QString *error)
+// A journal that is read twice (a first pass for its sessions): standard input is kept in a
+// temporary file for the second reading.
+class JournalInput
 {
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &word = arguments[i];
-        if (word == u"--json") {
-            into->json = true;
-        } else if (word == u"-o" || word == u"--output") {
-            if (i + 1 >= arguments.size()) {
-                *error = QStringLiteral("%1 needs a file").arg(word);
-                return false;
-            }
-            into->output = arguments[++i];
-        } else if (word.startsWith(u'-') && word != u"-") {
-            *error = QStringLiteral("unknown option %1").arg(word);
-            return false;
-        } else if (into->action.isEmpty()) {
-            into->action = word;
-        } else if (into->file.isEmpty()) {
-            into->file = word;
-        } else {
-            *error = QStringLiteral("unexpected '%1'").arg(word);
+public:
+    bool open(const QString &file, QString *error)
+    {
+        m_name = file;
+        if (file != u"-") {
+            m_path = file;
+            return true;
+        }
+        QFile in;
+        if (!in.open(stdin, QIODevice::ReadOnly) || !m_copy.open()) {
+            *error = QStringLiteral("-: cannot keep standard input for a second reading: %1").arg(m_copy.errorString());
             return false;
         }
+        while (!in.atEnd()) {
+            const QByteArray chunk = in.read(1 << 16);
+            if (chunk.isEmpty() || m_copy.write(chunk) != chunk.size()) {
+                *error = QStringLiteral("-: cannot keep standard input for a second reading: %1").arg(m_copy.errorString());
+                return false;
+            }
+        }
+        m_copy.flush();
+        m_path = m_copy.fileName();
+        return true;
     }
-    if (into->action.isEmpty()) {
-        *error = QStringLiteral("say what to do: summary, script or pcapng");
-        return false;
-    }
-    if (into->action != u"summary" && into->action != u"script" && into->action != u"pcapng") {
-        *error = QStringLiteral("unknown action '%1': summary, script or pcapng").arg(into->action);
-        return false;
-    }
-    if (into->file.isEmpty()) {
-        *error = QStringLiteral("%1 needs the journal FILE").arg(into->action);
-        return false;
-    }
-    if (into->json && into->action != u"summary") {
-        *error = QStringLiteral("--json goes with summary only");
-        return false;
-    }
-    if (into->action == u"pcapng" && into->output.isEmpty()) {
-        *error = QStringLiteral("pcapng needs -o CAPTURE");
-        return false;
-    }
-    if (into->action == u"summary" && !into->output.isEmpty()) {
-        *error = QStringLiteral("summary writes to standard output; -o goes with script and pcapng");
-        return false;
-    }
-    return true;
-}
 
-struct FileCloser
-{
-    void operator()(std::FILE *file) const
+    // Opens a reader on it, named as the user named the file.
+    bool read(JournalReader &reader, QString *error) const
     {
-        if (file && file != stdout)
-            std::fclose(file);
+        if (m_path == m_name)
+            return reader.open(m_path, error);
+        std::FILE *stream = std::fopen(QFile::encodeName(m_path).constData(), "rbe");
+        if (!stream) {
+            *error = QStringLiteral("-: the copy of standard input cannot be read again");
+            return false;
+        }
+        m_streams.emplace_back(stream, &std::fclose);
+        reader.open(stream, m_name);
+        return true;
     }
+
+private:
+    QString m_name;
+    QString m_path;
+    QTemporaryFile m_copy;
+    mutable std::vector<std::unique_ptr<std::FILE, int (*)(std::FILE *)>> m_streams;
 };
-using OutputFile = std::unique_ptr<std::FILE, FileCloser>;
 
-OutputFile openOutput(const QString &path, const char *mode, QString *error)
-{
-    if (path.isEmpty() || path == u"-")
-        return OutputFile(stdout);
-    std::FILE *file = std::fopen(QFile::encodeName(path).constData(), mode);
-    if (!file)
-        *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-    return OutputFile(file);
-}
-
-bool finishOutput(OutputFile &file, const QString &path, QString *error)
-{
-    std::FILE *raw = file.release();
-    const bool ok = std::fflush(raw) == 0 && !std::ferror(raw) && (raw == stdout || std::fclose(raw) == 0);
-    if (!ok)
-        *error = QStringLiteral("%1: writing failed").arg(path.isEmpty() ? QStringLiteral("standard output") : path);
-    return ok;
-}
-
-int summarize(const Arguments &args)
+int summarize(const JournalArguments &args)
 {
     JournalReader reader(JournalReader::Mode::Lenient);
     QString error;
@@ -131,7 +100,11 @@ int summarize(const Arguments &args)
         printError(reader.error());
         return JournalExit::BadJournal;
     }
-    if (reader.linesRead() > 0 && reader.skipped() >= reader.linesRead()) {
+    if (reader.linesRead() == 0) {
+        printError(noLines(args.file));
+        return JournalExit::BadJournal;
+    }
+    if (reader.skipped() >= reader.linesRead()) {
         printError(QStringLiteral("%1 is not a journal: no line could be read (the first: %2)")
                        .arg(args.file, reader.firstSkipped()));
         return JournalExit::BadJournal;
@@ -140,36 +113,98 @@ int summarize(const Arguments &args)
     summary.setSkipped(reader.skipped(), reader.firstSkipped());
     const QByteArray text = args.json ? QJsonDocument(summary.json(args.file)).toJson(QJsonDocument::Compact) + '\n'
                                       : summary.table(args.file).toUtf8();
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    return std::fflush(stdout) == 0 ? JournalExit::Done : JournalExit::BadJournal;
+    if (!printOut(text)) {
+        printError(QStringLiteral("standard output: writing failed"));
+        return JournalExit::BadJournal;
+    }
+    return JournalExit::Done;
 }
 
-int convert(const Arguments &args)
+// The first pass of a script: which sessions it takes. Exit status, or -1 to go on.
+int chooseForScript(const JournalArguments &args, const JournalInput &input, std::vector<bool> *chosen)
 {
     JournalReader reader(JournalReader::Mode::Strict);
     QString error;
-    if (!reader.open(args.file, &error)) {
+    if (!input.read(reader, &error)) {
         printError(error);
         return JournalExit::BadJournal;
     }
-    const bool capture = args.action == u"pcapng";
-    OutputFile out = openOutput(args.output, capture ? "wbe" : "we", &error);
-    if (!out) {
+    SessionTable table;
+    JournalLine line;
+    while (reader.next(&line)) {
+        if (!table.add(line, reader.lineNumber())) {
+            printError(reader.where() + QStringLiteral("more than %1 sessions in one journal").arg(SessionTable::kMaxSessions));
+            return JournalExit::BadJournal;
+        }
+    }
+    if (!reader.error().isEmpty()) {
+        printError(reader.error());
+        return JournalExit::BadJournal;
+    }
+    if (reader.linesRead() == 0) {
+        printError(noLines(args.file));
+        return JournalExit::BadJournal;
+    }
+    if (!chooseSessions(table.sessions(), args.choice, chosen, &error)) {
+        printError(QStringLiteral("%1: %2").arg(args.file, error));
+        return JournalExit::Usage;
+    }
+    return -1;
+}
+
+int convert(const JournalArguments &args)
+{
+    using Action = JournalArguments::Action;
+    JournalInput input;
+    QString error;
+    std::vector<bool> chosen;
+    if (args.action == Action::Script) {
+        if (!input.open(args.file, &error)) {
+            printError(error);
+            return JournalExit::BadJournal;
+        }
+        if (const int status = chooseForScript(args, input, &chosen); status >= 0)
+            return status;
+    }
+    JournalReader reader(JournalReader::Mode::Strict);
+    const bool opened = args.action == Action::Script ? input.read(reader, &error) : reader.open(args.file, &error);
+    if (!opened) {
         printError(error);
         return JournalExit::BadJournal;
     }
-    std::FILE *stream = out.get();
-    const bool converted = capture ? writeCapture(reader, stream, &error)
-                                   : writeScript(reader, [stream](const QByteArray &text) {
-                                         std::fwrite(text.constData(), 1, size_t(text.size()), stream);
-                                     }, &error);
-    QString writeError;
-    const bool written = finishOutput(out, args.output, &writeError);
-    if (!converted || !written) {
-        // Half a script or capture would pass for a whole one.
-        if (!args.output.isEmpty() && args.output != u"-")
-            QFile::remove(args.output);
-        printError(converted ? writeError : error);
+    OutputFile out;
+    if (!out.open(args.output, &error)) {
+        printError(error);
+        return JournalExit::BadJournal;
+    }
+    std::FILE *stream = out.stream();
+    const auto write = [stream](const QByteArray &text) { std::fwrite(text.constData(), 1, size_t(text.size()), stream); };
+    bool converted = false;
+    switch (args.action) {
+    case Action::Script:
+        converted = writeScript(reader, chosen, write, &error);
+        break;
+    case Action::Pcapng:
+        converted = writeCapture(reader, stream, &error);
+        break;
+    case Action::Redact:
+        converted = writeRedacted(reader, write, &error);
+        break;
+    default:
+        break;
+    }
+    if (converted && reader.linesRead() == 0) {
+        converted = false;
+        error = noLines(args.file);
+    }
+    if (!converted) {
+        // Half a script or capture would pass for a whole one; what was there stays.
+        out.abandon();
+        printError(error);
+        return JournalExit::BadJournal;
+    }
+    if (!out.commit(&error)) {
+        printError(error);
         return JournalExit::BadJournal;
     }
     return JournalExit::Done;
@@ -179,17 +214,26 @@ int convert(const Arguments &args)
 
 int runJournal(const QStringList &arguments)
 {
-    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
-        std::fputs(journalHelpText().toLocal8Bit().constData(), stdout);
-        return JournalExit::Done;
+    using Action = JournalArguments::Action;
+    const JournalArguments args = readJournalArguments(arguments);
+    switch (args.action) {
+    case Action::Help:
+        return printOut(journalHelpText().toLocal8Bit()) ? JournalExit::Done : JournalExit::BadJournal;
+    case Action::Version:
+        return printOut(QStringLiteral("kestra-journal %1\nQt %2\n")
+                            .arg(QLatin1String(BRINDLE_VERSION), QLatin1String(qVersion()))
+                            .toLocal8Bit())
+                   ? JournalExit::Done
+                   : JournalExit::BadJournal;
+    case Action::UsageError:
+        printError(args.error + QStringLiteral(" (see --help)"));
+        return JournalExit::Usage;
+    case Action::Summary:
+        return summarize(args);
+    case Action::Script:
+    case Action::Pcapng:
+    case Action::Redact:
+        return convert(args);
     }
-    if (arguments.contains(QStringLiteral("--version")) || arguments.contains(QStringLiteral("-v"))) {
-        std::printf("kestra-journal %s\nQt %s\n", BRINDLE_VERSION, qVersion());
-        return JournalExit::Done;
-    }
-    Arguments args;
-    QString error;
-    if (!readArguments(arguments, &args, &error))
-        return usage(error);
-    return args.action == u"summary" ? summarize(args) : convert(args);
+    return JournalExit::Usage;
 }

@@ -70,8 +70,10 @@ QByteArray scriptCommandLine(const Journal::CommandEvent &command)
     return line;
 }
 
-bool writeScript(JournalReader &reader, const std::function<void(const QByteArray &)> &write, QString *error)
+bool writeScript(JournalReader &reader, const std::vector<bool> &chosen,
+                 const std::function<void(const QByteArray &)> &write, QString *error)
 {
+    Q_UNUSED(chosen);
     write("# kestra-send script made by kestra-journal from " + reader.path().toUtf8() + "\n"
           "# Each command comes after what it did when it was recorded. Run it again with\n"
           "#   kestra-send LINK --keep-going -f THIS-FILE\n"

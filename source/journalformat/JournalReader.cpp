@@ -34,7 +34,7 @@ bool JournalReader::next(JournalLine *line)
         case LineSource::Status::End:
             return false;
         case LineSource::Status::ReadError:
-            m_error = QStringLiteral("%1: reading failed after line %2").arg(path()).arg(lineNumber());
+            m_error = QStringLiteral("%1: reading failed after line %2: %3").arg(path()).arg(lineNumber()).arg(m_source.errorText());
             return false;
         case LineSource::Status::TooLong:
             if (!problem("a line longer than any journal line (1 MiB)"))

@@ -34,6 +34,7 @@ bool LineSource::open(const QString &path, QString *error)
     m_buffer.resize(kFirstBuffer);
     m_start = m_end = 0;
     m_eof = m_error = false;
+    m_errorText.clear();
     m_lineNumber = 0;
     return true;
 }
@@ -46,6 +47,7 @@ void LineSource::open(std::FILE *stream, const QString &name)
     m_buffer.resize(kFirstBuffer);
     m_start = m_end = 0;
     m_eof = m_error = false;
+    m_errorText.clear();
     m_lineNumber = 0;
 }
 
@@ -70,6 +72,8 @@ bool LineSource::fill()
     const size_t got = std::fread(m_buffer.data() + m_end, 1, size_t(m_buffer.size() - m_end), m_file);
     if (got == 0) {
         m_error = std::ferror(m_file) != 0;
+        if (m_error)
+            m_errorText = QString::fromLocal8Bit(std::strerror(errno));
         m_eof = true;
         return false;
     }

@@ -32,6 +32,8 @@ public:
     Status next(QByteArrayView *line);
     qint64 lineNumber() const { return m_lineNumber; }
     const QString &path() const { return m_path; }
+    // The system's reason for the last ReadError ("Is a directory").
+    const QString &errorText() const { return m_errorText; }
 
 private:
     bool fill();
@@ -44,5 +46,6 @@ private:
     qsizetype m_end = 0;
     bool m_eof = false;
     bool m_error = false;
+    QString m_errorText;
     qint64 m_lineNumber = 0;
 };
