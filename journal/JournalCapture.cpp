@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr size_t kMaxLinks = 256;
+// A session is an interface; a journal of more sessions than this is no capture anyone reads.
+constexpr size_t kMaxSessions = 65536;
 
 // An event that leads to what follows it comments the next packet; one that tells how something
 // ended comments the packet before.
@@ -47,7 +48,7 @@ struct Packet
     PcapngWriter::Direction direction = PcapngWriter::Direction::Unknown;
     QByteArray payload;
     QByteArrayList comments;
-    QByteArray link;
+    int session = 0;
 };
 
 class CaptureBuilder
@@ -55,22 +56,27 @@ class CaptureBuilder
 public:
     CaptureBuilder(PcapngWriter &writer, QString path) : m_writer(writer), m_path(std::move(path)) {}
 
-    // False when the journal names more links than a capture here takes.
+    // False when the journal holds more sessions than a capture here takes.
     bool add(const JournalLine &line, const QByteArray &bytes)
     {
-        const QByteArray link = line.link.toByteArray();
-        auto found = m_links.find(link);
-        if (found == m_links.end()) {
-            if (m_links.size() >= kMaxLinks)
+        const int session = line.sessionNumber;
+        auto found = m_sessions.find(session);
+        if (found == m_sessions.end()) {
+            if (m_sessions.size() >= kMaxSessions)
                 return false;
-            const quint32 id = m_writer.addInterface(link, "Kestra link " + link + " from the journal " + m_path.toUtf8());
-            found = m_links.emplace(link, LinkState{id, {}, 0}).first;
+            const QByteArray link = line.link.toByteArray();
+            QByteArray description = "Kestra link " + link + ", session " + QByteArray::number(session);
+            if (!line.isBytes() && (line.kind == Journal::Kind::Open || line.kind == Journal::Kind::OpenFailed))
+                description += " (" + line.rest.first(qMin<qsizetype>(line.rest.size(), 200)).toByteArray() + ')';
+            description += " from the journal " + m_path.toUtf8();
+            const quint32 id = m_writer.addInterface(link + " session " + QByteArray::number(session), description);
+            found = m_sessions.emplace(session, LinkState{id, {}, 0}).first;
         }
         LinkState &state = found->second;
         const qint64 microseconds = line.msecs * 1000;
         if (!line.isBytes()) {
             const QByteArray comment = line.word.toByteArray() + ' ' + line.rest.toByteArray();
-            if (!commentsNextPacket(line.kind) && m_held && m_held->link == link)
+            if (!commentsNextPacket(line.kind) && m_held && m_held->session == session)
                 m_held->comments << comment;
             else
                 state.waiting << comment;
@@ -81,7 +87,7 @@ public:
         m_held = Packet{state.interface, microseconds,
                         line.direction == JournalLine::Direction::In ? PcapngWriter::Direction::Inbound
                                                                      : PcapngWriter::Direction::Outbound,
-                        bytes, state.waiting, link};
+                        bytes, state.waiting, session};
         state.waiting.clear();
         return true;
     }
@@ -89,7 +95,7 @@ public:
     void finish()
     {
         flushHeld();
-        for (auto &[link, state] : m_links) {
+        for (auto &[session, state] : m_sessions) {
             if (!state.waiting.isEmpty())
                 m_writer.packet(state.interface, state.lastMicroseconds, PcapngWriter::Direction::Unknown, {},
                                 state.waiting);
@@ -114,7 +120,7 @@ private:
 
     PcapngWriter &m_writer;
     QString m_path;
-    std::map<QByteArray, LinkState> m_links;
+    std::map<int, LinkState> m_sessions;
     std::optional<Packet> m_held; // the last packet, open for the comments of the events after it
 };
 
@@ -128,7 +134,7 @@ bool writeCapture(JournalReader &reader, std::FILE *out, QString *error)
     JournalLine line;
     while (reader.next(&line)) {
         if (!builder.add(line, reader.bytes())) {
-            *error = reader.where() + QStringLiteral("more than %1 links in one journal").arg(kMaxLinks);
+            *error = reader.where() + QStringLiteral("more than %1 sessions in one journal").arg(kMaxSessions);
             return false;
         }
     }

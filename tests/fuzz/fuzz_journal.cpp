@@ -2,6 +2,7 @@
 // capture: nothing may crash, and what the reader accepts must be what the journal writes.
 #include "FuzzCheck.h"
 #include "JournalCapture.h"
+#include "JournalRedaction.h"
 #include "JournalReader.h"
 #include "JournalScript.h"
 #include "JournalSummary.h"
@@ -11,15 +12,6 @@
 #include <cstdio>
 
 namespace {
-
-// The journal's own notation of bytes: lower-case hex, blanks, then the printable text.
-QByteArray hexAndText(const QByteArray &bytes)
-{
-    QByteArray text = bytes.toHex(' ') + " |";
-    for (char c : bytes)
-        text += (c >= 0x20 && c < 0x7F) ? c : '.';
-    return text + '|';
-}
 
 std::FILE *openInput(const uint8_t *data, size_t size)
 {
@@ -43,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (line.isBytes()) {
                 // A byte line is accepted only in the exact form the journal writes.
                 FUZZ_CHECK(!strict.bytes().isEmpty());
-                FUZZ_CHECK(hexAndText(strict.bytes()) == line.rest.toByteArray());
+                FUZZ_CHECK(Journal::hexAndText(strict.bytes()) == line.rest.toByteArray());
             } else if (line.kind == Journal::Kind::Command) {
                 Journal::CommandEvent command;
                 if (Journal::parseCommandEvent(line.rest, &command, nullptr))
@@ -74,8 +66,47 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::FILE *input = openInput(data, size);
         JournalReader reader(JournalReader::Mode::Strict);
         reader.open(input, name);
+        // Every session taken, as a script of a journal chosen whole would.
+        std::vector<bool> chosen(size_t(SessionTable::kMaxSessions) + 1, true);
         QString error;
-        writeScript(reader, [](const QByteArray &) {}, &error);
+        writeScript(reader, chosen, [](const QByteArray &) {}, &error);
+        std::fclose(input);
+    }
+    {
+        // The first pass of script and replay, and the choice it leads to.
+        std::FILE *input = openInput(data, size);
+        JournalReader reader(JournalReader::Mode::Lenient);
+        reader.open(input, name);
+        SessionTable table;
+        JournalLine line;
+        while (reader.next(&line) && table.add(line, reader.lineNumber())) {
+        }
+        std::vector<bool> chosen;
+        QString error;
+        chooseSessions(table.sessions(), SessionChoice{}, &chosen, &error);
+        chooseSessions(table.sessions(), SessionChoice{"tcp", 0}, &chosen, &error);
+        chooseSessions(table.sessions(), SessionChoice{{}, 2}, &chosen, &error);
+        std::fclose(input);
+    }
+    {
+        // A redacted line reads as a journal line whenever its original did, and redacting it
+        // again changes nothing.
+        std::FILE *input = openInput(data, size);
+        LineSource source;
+        source.open(input, name);
+        QByteArrayView text;
+        QByteArray bytes, reason;
+        while (source.next(&text) == LineSource::Status::Line) {
+            JournalLine original;
+            const bool readable = parseJournalLine(text, &original, &bytes, &reason);
+            const QByteArray redacted = Journal::redactLine(text);
+            JournalLine after;
+            if (readable) {
+                FUZZ_CHECK(parseJournalLine(redacted, &after, &bytes, &reason));
+                FUZZ_CHECK(after.kind == original.kind);
+            }
+            FUZZ_CHECK(Journal::redactLine(redacted) == redacted);
+        }
         std::fclose(input);
     }
     {
