@@ -80,6 +80,8 @@ Options:
   --keep-going         go on after a command whose result is not 0 (default: stop there)
   --json               one JSON object per command instead of the line for people
   --journal FILE       append a record of the link (every frame in hex) to FILE; - = stderr
+  --journal-redact     write that record with every byte of card data (stripe data, print
+                       text, parameters) replaced, so that none reaches the disk
   -h, --help           this help;  -v, --version  the version
 
 Script syntax (-f): one command per line, "#" starts a comment, blank lines are skipped.

@@ -65,10 +65,11 @@ SendOptions parseSendOptions(const QStringList &arguments)
     const QCommandLineOption noDsr(QStringLiteral("no-dsr"), QStringLiteral("no-dsr"));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("json"));
     const QCommandLineOption journal(QStringLiteral("journal"), QStringLiteral("journal"), QStringLiteral("FILE"));
+    const QCommandLineOption journalRedact(QStringLiteral("journal-redact"), QStringLiteral("journal-redact"));
     const QCommandLineOption keepGoing(QStringLiteral("keep-going"), QStringLiteral("keep-going"));
     const QCommandLineOption file({QStringLiteral("f"), QStringLiteral("file")}, QStringLiteral("file"), QStringLiteral("FILE"));
     parser.addOptions({help, version, device, com, tcp, speed, code, param, bin, timeout, dsr, noDsr, json, journal,
-                       keepGoing, file});
+                       journalRedact, keepGoing, file});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
 
@@ -144,6 +145,10 @@ SendOptions parseSendOptions(const QStringList &arguments)
         if (options.journalPath.isEmpty())
             return usageError(QStringLiteral("--journal takes a file name, or - for standard error"));
     }
+    // Alone it would promise a journal without card data where there is no journal at all.
+    if (parser.isSet(journalRedact) && options.journalPath.isEmpty())
+        return usageError(QStringLiteral("--journal-redact goes with --journal FILE"));
+    options.journalRedact = parser.isSet(journalRedact);
 
     // What is sent: a script, one free command, or named operations.
     const QStringList words = parser.positionalArguments();

@@ -32,6 +32,7 @@ struct SendOptions
     bool json = false;
     bool keepGoing = false;
     QString journalPath;
+    bool journalRedact = false;       // --journal-redact: the journal is written without card data
     QString scriptPath;               // -f; "-" is standard input; empty: the commands below
     QList<PlannedCommand> commands;   // from --code or the named operations
 };

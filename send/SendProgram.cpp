@@ -106,6 +106,7 @@ int runSend(const QStringList &arguments)
             printError(QStringLiteral("cannot write the journal %1: %2").arg(options.journalPath, reason));
             return SendExit::Usage;
         }
+        journal.setRedacting(options.journalRedact);
     }
     qSetMessagePattern(QStringLiteral("%{if-category}%{category}: %{endif}%{message}"));
     LinkEndpoints::setMissingPortHint(

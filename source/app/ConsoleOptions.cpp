@@ -72,7 +72,11 @@ ConsoleOptions parseConsoleOptions(const QStringList &arguments)
                                      QStringLiteral("Append a record of everything on the link to FILE (- is "
                                                     "standard error); see docs/journal.md."),
                                      QStringLiteral("FILE"));
-    parser.addOptions({help, version, com, tcpPort, listPorts, journal});
+    const QCommandLineOption journalRedact(QStringLiteral("journal-redact"),
+                                           QStringLiteral("Write the journal with every byte of card data (stripe "
+                                                          "data, print text, parameters) replaced, for sites where "
+                                                          "card data must never reach the disk; with --journal."));
+    parser.addOptions({help, version, com, tcpPort, listPorts, journal, journalRedact});
     for (const QString &name : kQtOptionsWithValue) {
         QCommandLineOption option(name, QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -120,6 +124,10 @@ ConsoleOptions parseConsoleOptions(const QStringList &arguments)
         if (options.journalPath.isEmpty())
             return usageError(program, QStringLiteral("--journal takes a file name, or - for standard error"));
     }
+    // Alone it would promise a journal without card data where there is no journal at all.
+    if (parser.isSet(journalRedact) && options.journalPath.isEmpty())
+        return usageError(program, QStringLiteral("--journal-redact goes with --journal FILE"));
+    options.journalRedact = parser.isSet(journalRedact);
     if (!parser.positionalArguments().isEmpty())
         return usageError(program, QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     if (parser.isSet(listPorts))

@@ -16,6 +16,7 @@ struct ConsoleOptions
     QMap<int, QString> comPaths; // --com N=PATH
     quint16 tcpPort = 0;        // --tcp-port; 0 when not given
     QString journalPath;        // --journal; empty when not given
+    bool journalRedact = false; // --journal-redact: the journal is written without card data
 };
 
 // arguments[0] is the program's name.

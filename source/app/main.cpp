@@ -62,6 +62,7 @@ int main(int argc, char *argv[])
             print(stderr, QStringLiteral("brindle: cannot write the journal %1: %2\n").arg(options.journalPath, reason));
             return ConsoleExit::Usage;
         }
+        journal.setRedacting(options.journalRedact);
     }
     if (const QString noDisplay = missingDisplay(arguments); !noDisplay.isEmpty()) {
         print(stderr, noDisplay);

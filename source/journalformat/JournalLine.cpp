@@ -33,6 +33,9 @@ bool parseJournalLine(QByteArrayView text, JournalLine *line, QByteArray *bytes,
 {
     using Journal::Direction;
     QByteArrayView rest = text;
+    // Kept whole: a view ending at rest's end fails where the line ends with its last word, whose
+    // rest is a null view.
+    line->raw = text;
     line->time = nextWord(rest);
     if (!Journal::parseTime(line->time, &line->msecs))
         return fail(reason, "not a journal line: it does not begin with a time such as 2026-12-07T16:38:25.565Z");

@@ -21,6 +21,7 @@ struct JournalLine
     QByteArrayView word;     // the kind as written: "command", "ACK", ... or "open", "end", ...
     QByteArrayView rest;     // byte lines: "02 00 01 22 03 20 |..."..|"; events: the text
     int sessionNumber = 0;   // which session of the journal, from 1 (JournalReader counts them)
+    QByteArrayView raw;      // the whole line as read, without its newline
     bool isBytes() const { return direction != Direction::Event; }
 };
 

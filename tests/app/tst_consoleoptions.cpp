@@ -37,6 +37,8 @@ void TestConsoleOptions::parse_data()
         << QStringList{"--com", "1=/a", "--com", "9=/b", "--com", "1=/c"} << Action::Run << "1=/c;9=/b" << 0 << "" << "";
     QTest::newRow("tcp port and journal") << QStringList{"--tcp-port", "2001", "--journal", "-"} << Action::Run << ""
                                           << 2001 << "-" << "";
+    QTest::newRow("redacted journal") << QStringList{"--journal", "j.log", "--journal-redact"} << Action::Run << "" << 0
+                                      << "j.log" << "";
     QTest::newRow("Qt options pass") << QStringList{"-platform", "offscreen", "-style=fusion", "-reverse"}
                                      << Action::Run << "" << 0 << "" << "";
     QTest::newRow("list ports with a mapping") << QStringList{"--list-ports", "--com", "3=/dev/pts/4"}
@@ -56,6 +58,8 @@ void TestConsoleOptions::parse_data()
     QTest::newRow("tcp port not a number") << QStringList{"--tcp-port", "ten"} << Action::UsageError << "" << 0 << ""
                                            << "'ten'";
     QTest::newRow("empty journal") << QStringList{"--journal", ""} << Action::UsageError << "" << 0 << "" << "--journal";
+    QTest::newRow("redacting no journal") << QStringList{"--journal-redact"} << Action::UsageError << "" << 0 << ""
+                                          << "--journal-redact goes with --journal";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << Action::UsageError << "" << 0 << ""
                                     << "frobnicate";
     QTest::newRow("stray argument") << QStringList{"COM1"} << Action::UsageError << "" << 0 << "" << "'COM1'";
