@@ -2,6 +2,8 @@
 
 #include "BenchSupport.h"
 #include "Processes.h"
+#include "JournalEvents.h"
+#include "JournalFormat.h"
 
 #include <QFile>
 #include <QStandardPaths>
@@ -18,41 +20,49 @@ void progress(const QString &text)
     std::fprintf(stderr, "bench: %s\n", qPrintable(text));
 }
 
-// A journal of a long, mostly sound session: six lines a command (command, frame, ACK, response,
-// ACK, end), every tenth command a damaged frame and its NAK first, every fiftieth a time-out.
+// A journal of a long, mostly sound session, in the journal's own format: six lines a command
+// (command, frame, ACK, response, ACK, end), every tenth command a damaged frame and its NAK
+// first, every fiftieth a time-out.
 bool writeJournal(const QString &path, qint64 lines)
 {
+    using namespace Journal;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    const QByteArray session = sessionToken(4242, 1);
+    const QByteArray command = commandText({0x22, 30000, true, {}}).toUtf8();
+    const QByteArray frame = QByteArray::fromHex("0200012203" "20");
+    const QByteArray ack(1, '\x06'), nak(1, '\x15');
+    const QByteArray damaged = QByteArray::fromHex("0200062025414243" "3f0325"), sound = QByteArray::fromHex("0200062025414243" "3f037f");
+    EndEvent timedOut{0x22, 107, QStringLiteral("time-out: no complete response in time"), -1, {}, 1, 30000, {}};
+    EndEvent answered{0x22, 0, QStringLiteral("a response was received"), 0x20, QStringLiteral("normal completion"), 0, 61,
+                      QByteArray("%ABC?")};
+    const QByteArray timedOutText = endText(timedOut).toUtf8(), answeredText = endText(answered).toUtf8();
     QByteArray block;
     qint64 written = 0;
-    qint64 ms = 1796745600000; // 2026-12-07T00:00:00Z
-    for (qint64 command = 0; written < lines; ++command) {
-        char stamp[32];
-        const qint64 s = ms / 1000;
-        std::snprintf(stamp, sizeof stamp, "2026-12-%02lld T%02lld:%02lld:%02lld.%03lldZ", 7 + s / 86400 % 20,
-                      s / 3600 % 24, s / 60 % 60, s % 60, ms % 1000);
-        QByteArray t(stamp);
-        t.remove(10, 1); // the blank that kept the day's digits apart from the T
-        auto line = [&](const char *text) {
+    qint64 ms = 1796601600000; // 2026-12-07T00:00:00Z
+    for (qint64 n = 0; written < lines; ++n) {
+        const QByteArray t = formatTime(ms);
+        auto add = [&](const QByteArray &line) {
             if (written++ < lines)
-                block += t + " tcp " + text + '\n';
+                block += line + '\n';
         };
-        line("-- command code 22, time-out 30000 ms, DSR check on, parameter (none)");
-        line("out command 02 00 01 22 03 20 |...\". |");
-        line("in ACK 06 |.|");
-        if (command % 50 == 49) {
-            line("-- end code 22, error 107 (time-out: no complete response in time), result 1, 30000 ms");
+        const auto bytes = [&](Direction direction, Kind kind, const QByteArray &data) {
+            add(bytesLine(t, kTcpLink, session, direction, kind, data));
+        };
+        add(eventLine(t, kTcpLink, session, Kind::Command, command));
+        bytes(Direction::Out, Kind::CommandFrame, frame);
+        bytes(Direction::In, Kind::Ack, ack);
+        if (n % 50 == 49) {
+            add(eventLine(t, kTcpLink, session, Kind::End, timedOutText));
         } else {
-            if (command % 10 == 9) {
-                line("in bad-frame 02 00 06 20 25 41 42 43 3f 03 25 |... %ABC?.%|");
-                line("out NAK 15 |.|");
+            if (n % 10 == 9) {
+                bytes(Direction::In, Kind::BadFrame, damaged);
+                bytes(Direction::Out, Kind::Nak, nak);
             }
-            line("in response 02 00 06 20 25 41 42 43 3f 03 7f |... %ABC?..|");
-            line("out ACK 06 |.|");
-            line("-- end code 22, error 0 (a response was received), status 20 (normal completion), result 0, "
-                 "61 ms, data 25 41 42 43 3f |%ABC?|, text \"%ABC?\"");
+            bytes(Direction::In, Kind::Response, sound);
+            bytes(Direction::Out, Kind::Ack, ack);
+            add(eventLine(t, kTcpLink, session, Kind::End, answeredText));
         }
         ms += 63;
         if (block.size() > (1 << 20)) {
