@@ -22,8 +22,6 @@ public:
     void open(std::FILE *stream, const QString &name) { m_source.open(stream, name); }
     // The next journal line; false at the end of the file or at a problem (error()).
     bool next(JournalLine *line);
-    // How many sessions the lines read so far began.
-    int sessionCount() const { return m_sessions.count(); }
     // The bytes of the last byte line.
     const QByteArray &bytes() const { return m_bytes; }
     qint64 lineNumber() const { return m_source.lineNumber(); }

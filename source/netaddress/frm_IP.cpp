@@ -67,10 +67,8 @@ void frm_IP::setMessageSink(MessageSink message)
 void frm_IP::closeEvent(QCloseEvent *event)
 {
     QWidget::closeEvent(event);
-    if (event->isAccepted() && !m_unloaded) {
+    if (event->isAccepted())
         m_unloaded = true;
-        emit unloaded();
-    }
 }
 
 QLineEdit *frm_IP::box(qint16 n) const

@@ -36,9 +36,6 @@ public:
     // event loop runs.
     bool isUnloaded() const { return m_unloaded; }
 
-signals:
-    void unloaded();
-
 protected:
     void closeEvent(QCloseEvent *event) override;
 

@@ -9,9 +9,7 @@
 #include "FakeConnectionLabels.h"
 #include "TestHelpers.h"
 
-#ifdef BRINDLE_HAVE_PLENKO
 #include "control/Plenko.h"
-#endif
 
 #include <QApplication>
 #include <QEventLoop>
@@ -74,9 +72,6 @@ void TestConnectionEndToEnd::menuChoiceOverSerial_data()
 
 void TestConnectionEndToEnd::menuChoiceOverSerial()
 {
-#ifndef BRINDLE_HAVE_PLENKO
-    QSKIP("the card control is not built yet");
-#else
     QFETCH(QStringList, entries);
     QFETCH(QString, baudLabel);
     EmulatorProcess emulator(EmulatorProcess::Options{true, {}});
@@ -109,14 +104,10 @@ void TestConnectionEndToEnd::menuChoiceOverSerial()
     QCOMPARE(calls.ResponseCode(), kResponseNormal);
     calls.StopLink();
     calls.CloseLink();
-#endif
 }
 
 void TestConnectionEndToEnd::addressDialogOverTcp()
 {
-#ifndef BRINDLE_HAVE_PLENKO
-    QSKIP("the card control is not built yet");
-#else
     EmulatorProcess emulator;
     if (!emulator.start())
         QSKIP(qPrintable("kestra-emu did not start: " + emulator.errorText()));
@@ -151,14 +142,10 @@ void TestConnectionEndToEnd::addressDialogOverTcp()
     QCOMPARE(calls.ResponseCode(), kResponseNormal);
     calls.StopLink();
     calls.CloseLink();
-#endif
 }
 
 void TestConnectionEndToEnd::addressDialogWhenNothingListens()
 {
-#ifndef BRINDLE_HAVE_PLENKO
-    QSKIP("the card control is not built yet");
-#else
     // A loopback port that was free a moment ago: the connection is refused at once.
     quint16 closedPort = 0;
     {
@@ -188,7 +175,6 @@ void TestConnectionEndToEnd::addressDialogWhenNothingListens()
     QCOMPARE(launcher.dialog(), dialog);
     QCOMPARE(CardCalls(control).CommStatus(), LinkStatus::NoLink);
     launcher.closeDialog();
-#endif
 }
 
 QTEST_MAIN(TestConnectionEndToEnd)

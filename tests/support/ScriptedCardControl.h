@@ -8,6 +8,22 @@
 #include <functional>
 #include <optional>
 
+// The card control's operations as a call record names them, by the numbers of the control's
+// dispatch interface.
+enum class Dispid : int {
+    Version = 3,
+    CommStatus = 4,
+    ErrorCode = 6,
+    ResponseCode = 9,
+    ResponseData = 11,
+    OpenLink = 12,
+    CloseLink = 13,
+    StartLink = 14,
+    StopLink = 15,
+    SendCommand = 16,
+    AbortCommand = 17,
+};
+
 // A card control for window tests: it records every call with its arguments in order, returns
 // scripted results, and ends a command after a scripted delay from a timer, so that the change
 // of CommStatus always happens inside event processing.

@@ -6,22 +6,6 @@
 #include <QVariant>
 #include <QtGlobal>
 
-// The card control's operations, identified as the control's dispatch interface numbers them.
-// Call records of test doubles use the same identifiers.
-enum class Dispid : int {
-    Version = 3,
-    CommStatus = 4,
-    ErrorCode = 6,
-    ResponseCode = 9,
-    ResponseData = 11,
-    OpenLink = 12,
-    CloseLink = 13,
-    StartLink = 14,
-    StopLink = 15,
-    SendCommand = 16,
-    AbortCommand = 17,
-};
-
 // What CommStatus reports.
 namespace LinkStatus {
 constexpr qint32 NoLink = 0;     // nothing open

@@ -40,7 +40,6 @@ public:
 
     // A new session begins, on the link with this name ("com1", "tcp"): every OpenLink is one.
     void beginSession(const QString &name);
-    QByteArray session() const { return m_session; }
 
     // Every line goes out with its card data replaced (docs/journal.md), for sites where card
     // data must never reach the disk.
