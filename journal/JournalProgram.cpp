@@ -12,7 +12,9 @@
 #include <QJsonDocument>
 #include <QTemporaryFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -196,6 +198,12 @@ int convert(const JournalArguments &args)
     if (converted && reader.linesRead() == 0) {
         converted = false;
         error = noLines(args.file);
+    }
+    if (!converted && std::ferror(stream)) {
+        const int reason = errno;
+        error = QStringLiteral("%1: writing failed: %2")
+                    .arg(args.output.isEmpty() || args.output == u"-" ? QStringLiteral("standard output") : args.output,
+                         QString::fromLocal8Bit(std::strerror(reason)));
     }
     if (!converted) {
         // Half a script or capture would pass for a whole one; what was there stays.

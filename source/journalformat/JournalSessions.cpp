@@ -22,11 +22,12 @@ QString SessionInfo::describe() const
     QString text = QStringLiteral("session %1: %2").arg(number).arg(QString::fromUtf8(link));
     if (!what.isEmpty())
         text += QLatin1Char(' ') + QString::fromUtf8(what.left(80));
-    text += QStringLiteral(", lines %1-%2, %3 to %4, %5 commands, %6")
+    text += QStringLiteral(", lines %1-%2, %3 to %4, %5 %6, %7")
                 .arg(firstLine)
                 .arg(lastLine)
                 .arg(QString::fromLatin1(Journal::formatTime(firstMs)), QString::fromLatin1(Journal::formatTime(lastMs)))
                 .arg(commands)
+                .arg(commands == 1 ? QLatin1String("command") : QLatin1String("commands"))
                 .arg(QLatin1String(kEndings[int(ending)]));
     return text;
 }
