@@ -18,12 +18,14 @@ struct CommandDefaults
 };
 
 // One device command. A named operation of several commands (write, sample) becomes several,
-// which share their group.
+// which share their group. A script's "reopen" is a step of its own too: no command, but the link
+// closed and opened again, where a recorded journal began a new session.
 struct PlannedCommand
 {
     int line = 0;        // the script's line; 0 on the command line
     int group = 0;       // the operation it belongs to, counted from 1
-    QString operation;   // "read", "write", ..., or "code" for a free command
+    QString operation;   // "read", "write", ..., "code" for a free command, "reopen"
+    bool reopen = false; // no device command: the link is closed (if open) and opened again
     int step = 1;        // its place in the operation, from 1
     int steps = 1;       // the operation's number of commands
     quint8 code = 0;

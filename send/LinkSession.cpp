@@ -71,6 +71,10 @@ bool LinkSession::resolveHost(const QString &host, quint32 *address, QString *er
 
 bool LinkSession::open(const LinkTarget &target, QString *error)
 {
+    if (m_interrupted) {
+        *error = QStringLiteral("interrupted");
+        return false;
+    }
     qint32 portOrAddress = 0;
     qint32 speedCode = target.speedCode;
     qint32 result = CardControl::ArgumentsNotUnderstood;
@@ -147,6 +151,12 @@ CommandOutcome LinkSession::run(const PlannedCommand &command)
     outcome.data = end.responseData;
     outcome.result = end.result;
     return outcome;
+}
+
+bool LinkSession::reopen(const LinkTarget &target, QString *error)
+{
+    close();
+    return open(target, error);
 }
 
 void LinkSession::close()

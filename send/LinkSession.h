@@ -29,8 +29,11 @@ class LinkSession
 public:
     explicit LinkSession(CardControl &control) : m_control(control) {}
 
-    // Opens and starts the link. False with a message for the operator when it does not open.
+    // Opens and starts the link. False with a message for the operator when it does not open
+    // (empty when the control has said why on standard error already).
     bool open(const LinkTarget &target, QString *error);
+    // Closes the link if it is open (a lost link is closed already) and opens it again.
+    bool reopen(const LinkTarget &target, QString *error);
     // What the last open's OpenLink returned; nothing when it was not reached (a host name that
     // does not resolve).
     std::optional<qint32> openResult() const { return m_openResult; }

@@ -137,3 +137,31 @@ QByteArray openFailureJson(const QString &link, std::optional<qint32> openResult
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
+
+QByteArray reopenLine(const PlannedCommand &reopen, const QString &link, bool opened, std::optional<qint32> openResult)
+{
+    QString line = QStringLiteral("line %1 reopen: %2, ").arg(reopen.line).arg(link);
+    if (opened)
+        line += QStringLiteral("opened");
+    else if (openResult)
+        line += QStringLiteral("did not open (OpenLink result %1: %2)").arg(*openResult).arg(LinkMeaning::openResult(*openResult));
+    else
+        line += QStringLiteral("did not open");
+    return (line + QLatin1Char('\n')).toUtf8();
+}
+
+QByteArray reopenJson(const PlannedCommand &reopen, const QString &link, bool opened, std::optional<qint32> openResult,
+                      const QString &reason)
+{
+    const QJsonObject object{
+        {QStringLiteral("line"), reopen.line},
+        {QStringLiteral("reopen"), true},
+        {QStringLiteral("link"), link},
+        {QStringLiteral("opened"), opened},
+        {QStringLiteral("open_result"), openResult ? QJsonValue(*openResult) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("open_result_meaning"),
+         openResult ? QJsonValue(LinkMeaning::openResult(*openResult)) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("reason"), opened ? QJsonValue(QJsonValue::Null) : QJsonValue(reason)},
+    };
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}

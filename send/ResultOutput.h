@@ -25,3 +25,11 @@ QString commandName(const PlannedCommand &command);
 // when OpenLink was not reached, e.g. a host name that does not resolve), its meaning and the
 // system's reason.
 QByteArray openFailureJson(const QString &link, std::optional<qint32> openResult, const QString &reason);
+
+// A script's reopen: "line 9 reopen: 127.0.0.1 port 10001, opened", or "..., did not open
+// (OpenLink result 3: ...)"; in JSON {"line": 9, "reopen": true, "link": ..., "opened": ...,
+// "open_result": ..., "open_result_meaning": ..., "reason": ...}, the last three as in the object
+// of a link that does not open (null when it opened).
+QByteArray reopenLine(const PlannedCommand &reopen, const QString &link, bool opened, std::optional<qint32> openResult);
+QByteArray reopenJson(const PlannedCommand &reopen, const QString &link, bool opened, std::optional<qint32> openResult,
+                      const QString &reason);

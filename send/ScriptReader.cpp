@@ -40,11 +40,28 @@ QString planCodeLine(const QStringList &words, const CommandDefaults &defaults, 
     return planFreeCommand(command, settings, line, group, into);
 }
 
+// A journal's script reopens the link where the recording began a new session.
+QString planReopen(const QStringList &words, int line, int group, QList<PlannedCommand> &into)
+{
+    if (words.size() > 1)
+        return QStringLiteral("unexpected '%1' after reopen (it takes nothing: the link opens again as it opened first)")
+            .arg(words[1]);
+    PlannedCommand reopen;
+    reopen.line = line;
+    reopen.group = group;
+    reopen.operation = QStringLiteral("reopen");
+    reopen.reopen = true;
+    into << reopen;
+    return {};
+}
+
 QString planLine(const QStringList &words, const CommandDefaults &defaults, int line, int group,
                  QList<PlannedCommand> &into)
 {
     if (words.first() == u"code")
         return planCodeLine(words, defaults, line, group, into);
+    if (words.first() == u"reopen")
+        return planReopen(words, line, group, into);
     const CardOperations::Operation *operation = CardOperations::findOperation(words.first());
     const qsizetype wanted = operation && operation->takesText() ? 2 : 1;
     if (operation && words.size() < wanted)

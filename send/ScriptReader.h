@@ -12,6 +12,7 @@
 //   write "%ABC 123?"                      an operation with its TEXT
 //   code 41 --param "1, 0, 0,Hello" --timeout 5000 --no-dsr
 //   code 39 --bin '$02ABC$03'              BIN mode: "$hh" is one byte
+//   reopen                                 close the link and open it again, same settings
 //   # a comment; blank lines are skipped
 //
 // Words are separated by blanks. Single quotes keep everything up to the next single quote;

@@ -89,9 +89,16 @@ Script syntax (-f): one command per line, "#" starts a comment, blank lines are 
   write "%ABC 123?"
   code 41 --param "1, 0, 0,Hello" --timeout 5000 --no-dsr
   code 39 --bin '$02ABC$03'
+  reopen
 A line is a named operation (write takes one TEXT) or
   code HEX [--param TEXT | --bin TEXT] [--timeout MS] [--dsr | --no-dsr]
-whose options override --timeout and --dsr for that line. Words are split as in a shell:
+whose options override --timeout and --dsr for that line, or reopen: the link is closed (unless
+it was lost) and opened again as it first opened, where kestra-journal script found a new
+session in a journal. It prints "line N reopen: LINK, opened" (with --json an object with line,
+reopen (true), link, opened, open_result, open_result_meaning and reason). A link that does not
+open again is told on standard error and counts as a failed command; the commands after it fail
+as refused (not open) until a later reopen opens it. Nothing is ever sent twice: a script runs
+what it holds, once. Words are split as in a shell:
 'single quotes' keep everything, "double quotes" keep everything except that a backslash makes
 the next character literal (\" and \\); outside quotes a backslash does the same. The whole
 script is read first: a line that cannot be read is reported as FILE:LINE: reason, and then

@@ -51,6 +51,14 @@ int exitStatusFor(const CommandOutcome &outcome)
     return outcome.result == ResultCode::TimedOut ? SendExit::TimedOut : SendExit::Failed;
 }
 
+// Why the link did not open, for the JSON object: the control's reason, else what OpenLink's
+// result means, else the reason OpenLink was not reached (a host name that does not resolve).
+QString openFailureReason(const Plenko &control, const LinkSession &session, const QString &error)
+{
+    const QString reason = session.openResult() ? control.lastOpenFailure() : error;
+    return reason.isEmpty() && session.openResult() ? LinkMeaning::openResult(*session.openResult()) : reason;
+}
+
 int worse(int a, int b)
 {
     auto rank = [](int status) { return status == SendExit::Failed ? 2 : status == SendExit::TimedOut ? 1 : 0; };
@@ -126,12 +134,9 @@ int runSend(const QStringList &arguments)
             return watcher.exitStatus();
         if (!error.isEmpty())
             printError(error);
-        if (options.json) {
-            const QString reason = session.openResult() ? control.lastOpenFailure() : error;
+        if (options.json)
             output.write(openFailureJson(LinkSession::describe(options.link), session.openResult(),
-                                         reason.isEmpty() && session.openResult()
-                                             ? LinkMeaning::openResult(*session.openResult()) : reason));
-        }
+                                         openFailureReason(control, session, error)));
         return SendExit::Failed;
     }
 
@@ -141,7 +146,21 @@ int runSend(const QStringList &arguments)
     for (qsizetype i = 0; i < options.commands.size(); ++i) {
         const PlannedCommand &command = options.commands[i];
         const QString skip = i > 0 ? skipReason(command, options.commands[i - 1], previous) : QString();
-        if (!skip.isEmpty()) {
+        if (command.reopen) {
+            // Where the recording began a new session. A link that does not open again fails
+            // the commands after it as not open, as the recorded ones after a loss did.
+            QString why;
+            const bool opened = session.reopen(options.link, &why);
+            if (session.isInterrupted())
+                break;
+            if (!opened && !why.isEmpty())
+                printError(why);
+            const QString link = LinkSession::describe(options.link);
+            output.write(options.json ? reopenJson(command, link, opened, session.openResult(),
+                                                   opened ? QString() : openFailureReason(control, session, why))
+                                      : reopenLine(command, link, opened, session.openResult()));
+            groupStatus = opened ? SendExit::Completed : SendExit::Failed;
+        } else if (!skip.isEmpty()) {
             // Nothing is sent; the commands after it (the eject) still go out.
             if (journal.isOpen())
                 journal.event(Journal::Kind::Skipped, Journal::skippedText(command.code, commandName(command), skip));

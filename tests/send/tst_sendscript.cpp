@@ -76,6 +76,7 @@ void TestSendScript::refusedScript_data()
     QTest::newRow("longest BIN parameter, one byte too many")
         << "code 39 --bin " + QString(65535, u'x') + "\n" << "s.txt:1: " << "--bin: the parameter is 65535 bytes";
     QTest::newRow("open quote after good lines") << "read\nclear\nwrite \"x\n" << "s.txt:3: " << "quote";
+    QTest::newRow("word after reopen") << "read\nreopen now\n" << "s.txt:2: " << "'now'";
 }
 
 void TestSendScript::refusedScript()
@@ -90,14 +91,16 @@ void TestSendScript::refusedScript()
 }
 
 // --timeout reaches a free command and write's first two commands only; the eject keeps its own
-// time-out; the sample's print data is checked for DSR whatever --no-dsr says.
+// time-out; the sample's print data is checked for DSR whatever --no-dsr says. A reopen is a step
+// of its own, so that the command before it ends its operation there.
 void TestSendScript::settingsOfThePlan()
 {
     const CommandDefaults defaults{1234, false};
-    const CommandPlan plan = planScript(QStringLiteral("write abc\nsample\ncode 41 --timeout 0 --dsr\ncode 4a\n"),
+    const CommandPlan plan = planScript(QStringLiteral("write abc\nsample\ncode 41 --timeout 0 --dsr\ncode 4a\nreopen\n"),
                                         QStringLiteral("s"), defaults);
     QVERIFY2(plan.ok(), qPrintable(plan.error));
-    QCOMPARE(plan.commands.size(), 7);
+    QCOMPARE(plan.commands.size(), 8);
+    QVERIFY(plan.commands[7].reopen && plan.commands[7].line == 5 && plan.commands[7].group == 5);
     struct Expected { int line; int group; quint8 code; qint32 timeout; bool dsr; };
     const QList<Expected> expected{
         {1, 1, DeviceCommand::MagneticData, 1234, false},
