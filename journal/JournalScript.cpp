@@ -50,11 +50,17 @@ struct Pending
 {
     Journal::CommandEvent command;
     qint64 line = 0;
+    QByteArray afterwards; // comments on what happened while it ran (a loss), told after it
 };
 
 QByteArray lineNumberComment(const QString &path, qint64 line)
 {
     return QStringLiteral("%1:%2").arg(path).arg(line).toUtf8();
+}
+
+bool taken(const std::vector<bool> &chosen, int session)
+{
+    return session > 0 && size_t(session) < chosen.size() && chosen[size_t(session)];
 }
 
 } // namespace
@@ -70,26 +76,47 @@ QByteArray scriptCommandLine(const Journal::CommandEvent &command)
     return line;
 }
 
-bool writeScript(JournalReader &reader, const std::vector<bool> &chosen,
-                 const std::function<void(const QByteArray &)> &write, QString *error)
+bool writeScript(JournalReader &reader, const std::vector<bool> &chosen, const std::function<void(const QByteArray &)> &write,
+                 QString *error)
 {
-    Q_UNUSED(chosen);
+    using Journal::Kind;
     write("# kestra-send script made by kestra-journal from " + reader.path().toUtf8() + "\n"
-          "# Each command comes after what it did when it was recorded. Run it again with\n"
+          "# Each command comes after what it did when it was recorded; \"reopen\" closes the link\n"
+          "# and opens it again where the recording began a new session (another run, or after\n"
+          "# the device hung up). Run it again with\n"
           "#   kestra-send LINK --keep-going -f THIS-FILE\n"
           "# (--keep-going: a recorded session goes on after a command that failed).\n");
-    // The command waiting for its end, per link: the comment before it needs the outcome.
-    std::map<QByteArray, Pending> pending;
+    // The command waiting for its end, per session: the comment before it needs the outcome.
+    std::map<int, Pending> pending;
+    int current = 0; // the taken session whose lines came last
     auto emitCommand = [&](const Pending &command, const QByteArray &outcome) {
         write("\n# " + lineNumberComment(reader.path(), command.line) + ": " + outcome + "\n"
-              + scriptCommandLine(command.command) + "\n");
+              + scriptCommandLine(command.command) + "\n" + command.afterwards);
     };
+    auto here = [&] { return "# " + lineNumberComment(reader.path(), reader.lineNumber()) + ": "; };
     JournalLine line;
     while (reader.next(&line)) {
-        if (line.isBytes())
+        if (line.isBytes() || !taken(chosen, line.sessionNumber))
             continue;
-        const QByteArray link = line.link.toByteArray();
-        if (line.kind == Journal::Kind::Command) {
+        const int session = line.sessionNumber;
+        const auto running = pending.find(session);
+        switch (line.kind) {
+        case Kind::Open:
+            // A command of the session before that never ended goes out before the link is
+            // opened again, where it ran.
+            for (const auto &[number, command] : pending)
+                emitCommand(command, "no end recorded");
+            pending.clear();
+            write("\n# session " + QByteArray::number(session) + ": " + line.rest.toByteArray() + ", opened at "
+                  + line.time.toByteArray() + " (" + lineNumberComment(reader.path(), reader.lineNumber()) + ")\n");
+            if (current != 0 && current != session)
+                write("reopen\n");
+            break;
+        case Kind::OpenFailed:
+            write("\n" + here() + "session " + QByteArray::number(session) + " did not open as recorded: "
+                  + Journal::openFailureReason(line.rest).toByteArray() + "\n");
+            break;
+        case Kind::Command: {
             Pending command;
             QByteArray reason;
             if (!Journal::parseCommandEvent(line.rest, &command.command, &reason)) {
@@ -97,33 +124,59 @@ bool writeScript(JournalReader &reader, const std::vector<bool> &chosen,
                 return false;
             }
             command.line = reader.lineNumber();
-            if (auto it = pending.find(link); it != pending.end())
-                emitCommand(it->second, "no end recorded");
-            pending[link] = command;
-        } else if (line.kind == Journal::Kind::End) {
+            if (running != pending.end())
+                emitCommand(running->second, "no end recorded");
+            pending[session] = command;
+            break;
+        }
+        case Kind::End: {
             Journal::EndEvent end;
             QByteArray reason;
             if (!Journal::parseEndEvent(line.rest, &end, &reason)) {
                 *error = reader.where() + QString::fromUtf8(reason);
                 return false;
             }
-            auto it = pending.find(link);
-            if (it == pending.end() || it->second.command.code != end.code) {
+            if (running == pending.end() || running->second.command.code != end.code) {
                 *error = reader.where() + QStringLiteral("an end without its command");
                 return false;
             }
-            emitCommand(it->second, "recorded end " + line.rest.toByteArray());
-            pending.erase(it);
-        } else if (line.kind == Journal::Kind::Refused) {
-            write("\n# " + lineNumberComment(reader.path(), reader.lineNumber()) + ": refused, nothing sent: "
-                  + line.rest.toByteArray() + "\n");
+            emitCommand(running->second, "recorded end " + line.rest.toByteArray());
+            pending.erase(running);
+            break;
         }
+        case Kind::Lost:
+        case Kind::Close: {
+            // The end of a command that was running comes after the loss; the loss is told after
+            // the command, where it happened in the run.
+            const QByteArray comment = line.kind == Kind::Lost
+                                           ? here() + "the link was lost here as recorded: "
+                                                 + Journal::lossReason(line.rest).toByteArray() + "\n"
+                                           : here() + "closed as recorded\n";
+            if (running != pending.end())
+                running->second.afterwards += comment;
+            else
+                write("\n" + comment);
+            break;
+        }
+        case Kind::Refused:
+            write("\n" + here() + "refused, nothing sent: " + line.rest.toByteArray() + "\n");
+            break;
+        case Kind::Skipped:
+            write("\n" + here() + "skipped, nothing sent: " + line.rest.toByteArray() + "\n");
+            break;
+        case Kind::Stopped:
+            write("\n" + here() + "the run stopped here as recorded: " + line.rest.toByteArray() + "\n");
+            break;
+        default:
+            break;
+        }
+        current = session;
     }
     if (!reader.error().isEmpty()) {
         *error = reader.error();
         return false;
     }
-    for (const auto &[link, command] : pending)
+    for (const auto &[session, command] : pending)
         emitCommand(command, "no end recorded (the journal ends here)");
     return true;
 }
