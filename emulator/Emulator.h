@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <memory>
 
@@ -23,8 +24,11 @@ public:
     explicit Emulator(EmulatorOptions options, QObject *parent = nullptr);
     ~Emulator() override;
 
-    // Opens the trace, the TCP listener and the pseudo-terminal. False with a reason.
+    // Opens the trace, the TCP listener and the pseudo-terminal. False with a reason, and the
+    // exit status for it (startFailureStatus()).
     bool start(QString *error);
+    // 2 when --replay's choice of sessions was refused (as a wrong option is), otherwise 1.
+    int startFailureStatus() const { return m_startFailureStatus; }
     // Closes everything and removes the pseudo-terminal's link.
     void shutdown();
 
@@ -33,10 +37,13 @@ public:
     QString ptyPath() const;
     DeviceModel &model() { return m_model; }
     // After the event loop: with --replay, the replay's summary on stderr and its exit status.
+    // A replay ends the event loop by itself at the end of the recording.
     int finish(int status);
 
 private:
     void acceptConnections();
+    bool checkReplay(QString *error);
+    void watchReplay(ReplaySession *session, Link *link);
     void writeSurface();
     Session::Settings sessionSettings() const;
 
@@ -50,6 +57,9 @@ private:
     std::unique_ptr<Session> m_ptySession;
     std::unique_ptr<ReplayBook> m_replay;
     std::unique_ptr<ReplaySession> m_ptyReplay;
+    bool m_replayPlayed = false; // the last recorded step has been played
+    QTimer m_replayEnd;          // then the client's time to close, or to be quiet
+    int m_startFailureStatus = 1;
 };
 
 // Makes SIGINT and SIGTERM end the event loop (through a self-pipe, so the handler itself does

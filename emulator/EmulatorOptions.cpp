@@ -1,5 +1,7 @@
 #include "EmulatorOptions.h"
 
+#include "JournalFormat.h"
+
 #include <limits>
 
 #include <cmath>
@@ -103,8 +105,16 @@ QString emulatorHelpText()
         "  --replay FILE        answer as the device recorded in the link journal FILE did\n"
         "                       (brindle/kestra-send --journal): each command frame is held\n"
         "                       against the next recorded one; a difference is told on stderr\n"
-        "                       and in the trace and answered as usual; at the end one line\n"
-        "                       says how many matched (exit status 0 only when all did)\n"
+        "                       and in the trace and answered as usual. A recorded loss of\n"
+        "                       the link hangs up there; the next TCP connection (or the\n"
+        "                       next frame on the pseudo-terminal) plays the next session.\n"
+        "                       At the end of the recording it ends by itself once the\n"
+        "                       client has closed (or after 1.5 s), with one line that says\n"
+        "                       how many matched (exit status 0 only when all did)\n"
+        "  --link NAME          replay the sessions on link NAME (tcp, com1-com9, device)\n"
+        "  --session N          replay session N alone (kestra-journal summary lists them);\n"
+        "                       without either, all sessions, when they ran on one link one\n"
+        "                       after the other, as kestra-journal script takes them\n"
         "  --answer-ids         start each response's data with the number of the command\n"
         "                       frame on its link (4 bytes, big-endian) and its command code\n"
         "  --help               show this text\n"
@@ -183,6 +193,24 @@ bool parseEmulatorOptions(const QStringList &arguments, EmulatorOptions *options
         } else if (option == QLatin1String("--replay")) {
             if (!reader.value(option, &result.replayPath))
                 return false;
+        } else if (option == QLatin1String("--link")) {
+            if (!reader.value(option, &value))
+                return false;
+            result.replayChoice.link = value.toUtf8();
+            if (!Journal::isKnownLinkName(result.replayChoice.link)) {
+                *error = QStringLiteral("--link %1: a link is com1 to com9, tcp or device").arg(value);
+                return false;
+            }
+        } else if (option == QLatin1String("--session")) {
+            if (!reader.value(option, &value))
+                return false;
+            bool ok = false;
+            result.replayChoice.session = value.toInt(&ok);
+            if (!ok || result.replayChoice.session < 1) {
+                *error = QStringLiteral("--session %1: a session is a number from 1 (kestra-journal summary lists them)")
+                             .arg(value);
+                return false;
+            }
         } else if (option == QLatin1String("--answer-ids")) {
             result.answerIds = true;
         } else if (option == QLatin1String("--fault-count")) {
@@ -204,6 +232,10 @@ bool parseEmulatorOptions(const QStringList &arguments, EmulatorOptions *options
     }
     if (!result.replayPath.isEmpty() && (result.faultMix.enabled || !faultText.isEmpty())) {
         *error = QStringLiteral("--replay answers as recorded: it takes no --fault or --fault-mix");
+        return false;
+    }
+    if (result.replayPath.isEmpty() && (!result.replayChoice.link.isEmpty() || result.replayChoice.session > 0)) {
+        *error = QStringLiteral("--link and --session choose what --replay replays; they go with it");
         return false;
     }
     if (result.tcp && !result.allowRemote && !result.tcpHost.isLoopback()) {

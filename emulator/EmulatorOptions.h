@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Faults.h"
+#include "JournalSessions.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -23,6 +24,7 @@ struct EmulatorOptions
     FaultMix faultMix;
     bool answerIds = false;
     QString replayPath; // answer as the journal there says the recorded device did
+    SessionChoice replayChoice; // --link, --session: which of its sessions
     bool help = false;
     bool version = false;
 };

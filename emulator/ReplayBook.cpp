@@ -2,14 +2,17 @@
 
 #include <cstdio>
 
-ReplayBook::ReplayBook(QString path, TraceLog *trace)
-    : m_path(path), m_trace(trace), m_tcp(path, ReplayGroup::Tcp), m_pty(path, ReplayGroup::Pty)
+ReplayBook::ReplayBook(QString path, SessionChoice choice, TraceLog *trace)
+    : m_path(path), m_choice(std::move(choice)), m_trace(trace), m_tcp(path, ReplayGroup::Tcp, &m_plan.chosen),
+      m_pty(path, ReplayGroup::Pty, &m_plan.chosen)
 {
 }
 
 bool ReplayBook::check(QString *error)
 {
-    return checkReplayJournal(m_path, &m_totals, error);
+    const ReplayCheck result = checkReplayJournal(m_path, m_choice, &m_plan, error);
+    m_refused = result == ReplayCheck::Refused;
+    return result == ReplayCheck::Ready;
 }
 
 void ReplayBook::diverged(ReplayGroup group, int command, const QString &link, const QString &text)
@@ -25,7 +28,7 @@ void ReplayBook::diverged(ReplayGroup group, int command, const QString &link, c
 
 int ReplayBook::notReplayed() const
 {
-    return m_totals.tcpCommands + m_totals.ptyCommands - int(m_reached.size());
+    return m_plan.commands - int(m_reached.size());
 }
 
 QString ReplayBook::summary() const
@@ -36,7 +39,8 @@ QString ReplayBook::summary() const
                        .arg(m_diverged.size())
                        .arg(notReplayed());
     if (m_unrecorded > 0)
-        text += QStringLiteral(", %1 frames beyond the recording").arg(m_unrecorded);
+        text += m_unrecorded == 1 ? QStringLiteral(", 1 frame the recording does not have")
+                                 : QStringLiteral(", %1 frames the recording does not have").arg(m_unrecorded);
     return text;
 }
 

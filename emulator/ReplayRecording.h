@@ -6,9 +6,12 @@
 #include <QList>
 #include <QString>
 
+#include <vector>
+
 // A journal read as the device's side of the sessions it records, for kestra-emu --replay.
-// The journal's out lines are what the device received, its in lines what it sent. The TCP
-// connections replay the journal's "tcp" links, the pseudo-terminal its "com1"..."com9" links.
+// The journal's out lines are what the device received, its in lines what it sent. Only the
+// chosen sessions replay (SessionChoice, as kestra-journal script takes them), all of one link:
+// a "tcp" link on the TCP connections, "com1"..."com9" and "device" on the pseudo-terminal.
 enum class ReplayGroup { Tcp, Pty };
 
 // One command frame as the device received it, and everything the device did after it until
@@ -28,39 +31,58 @@ struct ReplaySegment
     qint64 frameMs = 0;
     qint64 frameLine = 0;
     int command = 0; // the recorded command it belongs to, from 1 (a resend shares its command's)
+    int session = 0; // the journal's session it was recorded in
     QList<Step> steps;
 };
 
-// Reads one group's segments in order, on demand, so that the journal is never held whole.
+// Reads one group's segments of the chosen sessions in order, on demand, so that the journal is
+// never held whole.
 class ReplayCursor
 {
 public:
-    ReplayCursor(QString path, ReplayGroup group) : m_path(std::move(path)), m_group(group) {}
+    // chosen[n]: session n is replayed (index 0 unused); it outlives the cursor.
+    ReplayCursor(QString path, ReplayGroup group, const std::vector<bool> *chosen)
+        : m_path(std::move(path)), m_group(group), m_chosen(chosen)
+    {
+    }
 
     // The next recorded frame and what followed it; false at the end of the recording.
     bool next(ReplaySegment *segment);
+    // Whether a recorded frame is still to come.
+    bool hasNext();
+    // Passes over what is left of the session the last segment belongs to: a new connection is
+    // the recording's next session.
+    void skipRestOfSession();
     const QString &path() const { return m_path; }
 
 private:
     bool readLine();
-    bool inGroup(QByteArrayView link) const;
+    bool findFrame();
+    bool taken(const JournalLine &line) const;
 
     QString m_path;
     ReplayGroup m_group;
+    const std::vector<bool> *m_chosen;
     JournalReader m_reader{JournalReader::Mode::Strict};
     bool m_opened = false;
     bool m_ended = false;
     bool m_haveLine = false; // m_line is a frame line read ahead
     JournalLine m_line;
-    QByteArray m_frame;
     int m_commands = 0;
+    int m_lastSession = 0; // the session of the last segment handed out
 };
 
-// Reads the whole journal once, strictly, before the device starts: a damaged journal is told
-// as FILE:LINE: reason. Counts the recorded commands that put a frame on the wire, per group.
-struct ReplayTotals
+ReplayGroup replayGroupOf(QByteArrayView link, bool *known);
+
+// The first pass over the whole journal, strictly, before the device starts: a damaged journal
+// is told as FILE:LINE: reason; then the sessions are chosen, and the recorded commands that put
+// a frame on the wire in the chosen sessions are counted.
+struct ReplayPlan
 {
-    int tcpCommands = 0;
-    int ptyCommands = 0;
+    std::vector<bool> chosen;
+    ReplayGroup group = ReplayGroup::Tcp;
+    QByteArray link;  // the chosen sessions' link; empty when none sent a command
+    int commands = 0;
 };
-bool checkReplayJournal(const QString &path, ReplayTotals *totals, QString *error);
+enum class ReplayCheck { Ready, Unreadable, Refused };
+ReplayCheck checkReplayJournal(const QString &path, const SessionChoice &choice, ReplayPlan *plan, QString *error);

@@ -43,10 +43,24 @@ void ReplaySession::reset()
     m_stepTimer.stop();
     m_giveUpTimer.stop();
     m_playing = false;
+    m_hungUp = false;
     m_handshakes.clear();
     m_reader.reset();
     m_fallback->reset();
     m_fallbackActive = false;
+}
+
+void ReplaySession::linkClosed()
+{
+    // A hang-up still to come is moot: the client went first.
+    cutSegment(QStringLiteral("the link closed"));
+    checkPlayed();
+}
+
+void ReplaySession::checkPlayed()
+{
+    if (!m_playing && m_group == m_book->group() && m_book->exhausted())
+        emit played();
 }
 
 QString ReplaySession::hex(const QByteArray &bytes)
@@ -67,6 +81,9 @@ void ReplaySession::send(const QByteArray &what, const QByteArray &bytes)
 
 void ReplaySession::receive(const QByteArray &bytes)
 {
+    // The recorded device had hung up: nothing reaches it until the link is new.
+    if (m_hungUp)
+        return;
     for (const FrameReader::Item &item : m_reader.feed(bytes)) {
         switch (item.kind) {
         case FrameReader::Kind::Frame:
@@ -87,31 +104,71 @@ void ReplaySession::receive(const QByteArray &bytes)
     }
 }
 
-void ReplaySession::finishSegment()
+bool ReplaySession::cutSegment(const QString &cause)
 {
     m_stepTimer.stop();
     m_giveUpTimer.stop();
     if (!m_playing)
-        return;
+        return false;
     m_playing = false;
+    // What the control owed for what it had already received is missing. What the device had
+    // still to send (a late answer) it abandons, as a device abandons a command for a new frame,
+    // and the control's answers to that are moot: sent now, a late answer could pass for the
+    // new command's. Sooner than recorded is the client's pace, not a difference.
+    using Kind = ReplaySegment::Step::Kind;
     QStringList missed;
+    QStringList abandoned;
+    bool hangUpAhead = false;
     for (; m_next < m_segment.steps.size(); ++m_next) {
         const ReplaySegment::Step &step = m_segment.steps[m_next];
-        if (step.kind == ReplaySegment::Step::Kind::Send)
-            send(step.what, step.bytes);
-        else if (step.kind == ReplaySegment::Step::Kind::Expect)
-            missed << QStringLiteral("%1 (%2)").arg(QString::fromLatin1(step.what), where(step.line));
+        const QString what = QStringLiteral("%1 (%2)").arg(QString::fromLatin1(step.what), where(step.line));
+        if (step.kind == Kind::HangUp) {
+            hangUpAhead = true;
+            break;
+        }
+        if (step.kind == Kind::Send)
+            abandoned << what;
+        else if (abandoned.isEmpty())
+            missed << what;
     }
     if (!missed.isEmpty())
         m_book->diverged(m_group, m_segment.command, m_link->name(),
-                         QStringLiteral("the next frame came before the recorded %1").arg(missed.join(QStringLiteral(", "))));
+                         QStringLiteral("%1 before the recorded %2").arg(cause, missed.join(QStringLiteral(", "))));
+    if (!abandoned.isEmpty())
+        m_trace->event(m_link->name(), QStringLiteral("replay: %1 first; not sent: %2")
+                                           .arg(cause, abandoned.join(QStringLiteral(", "))));
+    return hangUpAhead;
+}
+
+void ReplaySession::hangUp(const ReplaySegment::Step &step)
+{
+    m_trace->event(m_link->name(), QStringLiteral("replay: hanging up as recorded (%1)").arg(where(step.line)));
+    m_playing = false;
+    m_hungUp = true;
+    m_link->closeAfterSending();
+    checkPlayed();
 }
 
 void ReplaySession::onFrame(const QByteArray &frame)
 {
-    finishSegment();
+    if (cutSegment(QStringLiteral("the next frame came"))) {
+        // The recording lost this link before any next frame came: the frame goes unanswered,
+        // and the recording's next frame waits for the next link.
+        const ReplaySegment::Step &step = m_segment.steps[m_next];
+        m_trace->bytes(m_link->name(), TraceLog::Direction::In, "frame", frame);
+        m_book->diverged(m_group, 0, m_link->name(),
+                         QStringLiteral("%1: a command frame came before the recorded loss of the link: received %2")
+                             .arg(where(step.line), hex(frame)));
+        hangUp(step);
+        return;
+    }
     m_handshakes.clear();
     ReplayCursor &cursor = m_book->cursor(m_group);
+    // A new connection is the recording's next session: what a connection before left unplayed
+    // is not replayed.
+    if (m_group == ReplayGroup::Tcp && !m_tookSegment)
+        cursor.skipRestOfSession();
+    m_tookSegment = true;
     const bool recorded = cursor.next(&m_segment);
     if (recorded)
         m_book->reached(m_group, m_segment.command);
@@ -133,6 +190,7 @@ void ReplaySession::onFrame(const QByteArray &frame)
                                     .arg(cursor.path(), hex(frame)));
     m_fallbackActive = true;
     emit m_forward->received(frame);
+    checkPlayed();
 }
 
 void ReplaySession::onHandshake(char byte)
@@ -195,13 +253,13 @@ void ReplaySession::play()
         m_previousMs = step.atMs;
         ++m_next;
         if (step.kind == Kind::HangUp) {
-            m_trace->event(m_link->name(), QStringLiteral("replay: hanging up as recorded (%1)").arg(where(step.line)));
-            m_playing = false;
-            m_link->closeAfterSending();
+            hangUp(step);
             return;
         }
         send(step.what, step.bytes);
     }
-    if (m_next >= m_segment.steps.size())
+    if (m_next >= m_segment.steps.size()) {
         m_playing = false;
+        checkPlayed();
+    }
 }

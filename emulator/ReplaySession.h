@@ -15,7 +15,8 @@
 // command frame that comes is held against the next one recorded: when they are the same, what
 // the device sent after it goes out again with the recorded delays, and the control's ACKs and
 // NAKs are expected as recorded. A frame that differs is told (ReplayBook) and answered by the
-// ordinary emulated device.
+// ordinary emulated device. Where the recorded link was lost, the device hangs up; a new TCP
+// connection plays the recording's next session.
 class ReplaySession : public QObject
 {
     Q_OBJECT
@@ -26,6 +27,12 @@ public:
 
     // The line was dropped: forgets the recorded answer in progress (the recording goes on).
     void reset();
+    // The client closed the link: a recorded ACK or NAK that is still awaited never comes.
+    void linkClosed();
+
+signals:
+    // The last recorded step has been played (or given up): nothing more is to come.
+    void played();
 
 private:
     void receive(const QByteArray &bytes);
@@ -33,7 +40,11 @@ private:
     void onHandshake(char byte);
     void play();            // performs the steps that are due, then waits for the next
     void giveUpWaiting();   // an expected ACK or NAK did not come
-    void finishSegment();   // a new frame came: what is left goes out at once
+    // Ends the steps in hand before their time (a new frame came, the link closed); true when
+    // a recorded hang-up lies ahead.
+    bool cutSegment(const QString &cause);
+    void hangUp(const ReplaySegment::Step &step);
+    void checkPlayed();
     void send(const QByteArray &what, const QByteArray &bytes);
     QString where(qint64 line) const;
     static QString hex(const QByteArray &bytes);
@@ -49,6 +60,8 @@ private:
     qsizetype m_next = 0;       // the next step of m_segment
     qint64 m_previousMs = 0;    // the journal's time of the step before
     QByteArray m_handshakes;    // ACKs and NAKs from the control not yet matched with the recording
+    bool m_tookSegment = false; // this link has had a recorded frame
+    bool m_hungUp = false;      // hung up as recorded: nothing more is taken in on this line
     QTimer m_stepTimer;
     QTimer m_giveUpTimer;
 

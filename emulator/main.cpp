@@ -41,7 +41,7 @@ int main(int argc, char *argv[])
     Emulator emulator(options);
     if (!emulator.start(&error)) {
         std::fprintf(stderr, "kestra-emu: %s\n", qPrintable(error));
-        return 1;
+        return emulator.startFailureStatus();
     }
     if (options.tcp) {
         const QHostAddress address = emulator.tcpAddress();

@@ -1,6 +1,7 @@
 // A recorded session back in the lab: kestra-send (or the console) against a faulty kestra-emu
 // with a journal; kestra-journal script of it run again against kestra-emu --replay of the same
-// journal; and the capture of it decoded by tshark with the Kestra dissector.
+// journal, also when the journal holds several sessions; and the capture of it decoded by tshark
+// with the Kestra dissector.
 
 #include "Fonts.h"
 #include "control/LinkJournal.h"
@@ -19,6 +20,8 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -78,16 +81,26 @@ QStringList bytesAndOutcomes(const QString &path)
     return lines;
 }
 
-// Ends the emulator and gives its exit status.
-int stopWithStatus(EmulatorProcess &emu)
+// A replay ends by itself at the end of the recording: its exit status, or -1 when it did not
+// end within 10 s.
+int replayStatus(EmulatorProcess &emu)
 {
     QProcess *process = emu.process();
-    process->terminate();
-    if (!process->waitForFinished(10000))
-        return -1;
-    const int status = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+    const bool ended = process->state() == QProcess::NotRunning || process->waitForFinished(10000);
+    const int status = ended && process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
     emu.stop();
     return status;
+}
+
+bool writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+QString tcpLink(const EmulatorProcess &emu)
+{
+    return QStringLiteral("127.0.0.1:%1").arg(emu.tcpPort());
 }
 
 const QStringList kScript{
@@ -106,14 +119,19 @@ private slots:
     void sendSessionReplays_data();
     void sendSessionReplays();
     void consoleSessionOverPtyReplays();
+    void appendedSessionsWithALossReplay();
+    void overlappingSessionsReplayOneLink_data();
+    void overlappingSessionsReplayOneLink();
+    void scriptReopenThatFails();
     void captureDecodesInTshark();
 
 private:
     QString recordSendSession(const QStringList &emulatorArgs);
     // Turns the journal into a script, runs it with kestra-send against the replay and returns
     // the replay's exit status; the second journal goes to replayJournal.
+    // choice: --link or --session for both.
     int replayScript(const QString &journal, const QStringList &link, bool pty, bool editOneByte,
-                     const QString &replayJournal, QByteArray *emulatorErrors);
+                     const QString &replayJournal, QByteArray *emulatorErrors, const QStringList &choice = {});
 
     QTemporaryDir m_dir;
 };
@@ -147,9 +165,10 @@ QString TestJournalRoundTrip::recordSendSession(const QStringList &emulatorArgs)
 }
 
 int TestJournalRoundTrip::replayScript(const QString &journal, const QStringList &link, bool pty, bool editOneByte,
-                                       const QString &replayJournal, QByteArray *emulatorErrors)
+                                       const QString &replayJournal, QByteArray *emulatorErrors,
+                                       const QStringList &choice)
 {
-    const Finished script = run(journalProgram(), {"script", journal});
+    const Finished script = run(journalProgram(), QStringList{"script", journal} + choice);
     if (script.exitCode != 0)
         return -2;
     QByteArray text = script.out;
@@ -164,7 +183,7 @@ int TestJournalRoundTrip::replayScript(const QString &journal, const QStringList
 
     EmulatorProcess::Options options;
     options.pty = pty;
-    options.extraArgs = {"--replay", journal};
+    options.extraArgs = QStringList{"--replay", journal} + choice;
     EmulatorProcess emu(options);
     if (!emu.start())
         return -2;
@@ -173,7 +192,7 @@ int TestJournalRoundTrip::replayScript(const QString &journal, const QStringList
     QStringList args = link.isEmpty() ? QStringList{"--com", "1=" + emu.ptyPath()}
                                       : QStringList{"--tcp", QStringLiteral("127.0.0.1:%1").arg(emu.tcpPort())};
     run(sendProgram(), args << "--keep-going" << "--journal" << replayJournal << "-f" << scriptPath);
-    const int status = stopWithStatus(emu);
+    const int status = replayStatus(emu);
     *emulatorErrors = emu.standardError();
     return status;
 }
@@ -276,6 +295,102 @@ void TestJournalRoundTrip::consoleSessionOverPtyReplays()
     QCOMPARE(bytesAndOutcomes(again), recorded);
 }
 
+void TestJournalRoundTrip::appendedSessionsWithALossReplay()
+{
+    // Three runs appended to one journal; the second one's device hangs up in its first answer,
+    // and the rest of that run is refused.
+    const QString field = m_dir.filePath(QStringLiteral("appended.log"));
+    const QString script = m_dir.filePath(QStringLiteral("appended.txt"));
+    QVERIFY(writeFile(script, "code 49 --timeout 400\ncode 39 --param ABC --timeout 400\ncode 22 --timeout 400\n"));
+    QFile::remove(field);
+    for (const QStringList &fault : {QStringList{}, QStringList{"--fault", "close-mid", "--fault-count", "1"}, QStringList{}}) {
+        EmulatorProcess::Options options;
+        options.extraArgs = QStringList{"--time-scale", "0", "--reinsert-ms", "0"} + fault;
+        EmulatorProcess emu(options);
+        QVERIFY2(emu.start(), qPrintable(emu.errorText()));
+        run(sendProgram(), {"--tcp", tcpLink(emu), "--keep-going", "--journal", field, "-f", script});
+    }
+    const QStringList recorded = bytesAndOutcomes(field);
+    QCOMPARE(recorded.filter(" -- lost ").size(), 1);
+    QCOMPARE(journalLines(field).filter(" -- refused ").size(), 2);
+
+    const QString again = m_dir.filePath(QStringLiteral("appended-again.log"));
+    QByteArray errors;
+    QCOMPARE(replayScript(field, {"tcp"}, false, false, again, &errors), 0);
+    QCOMPARE(bytesAndOutcomes(again), recorded);
+    QVERIFY2(errors.contains(" commands matched, 0 diverged, 0 not replayed"), errors.constData());
+}
+
+void TestJournalRoundTrip::overlappingSessionsReplayOneLink_data()
+{
+    QTest::addColumn<bool>("bySession");
+    QTest::newRow("--link tcp") << false;
+    QTest::newRow("--session of the TCP run") << true;
+}
+
+void TestJournalRoundTrip::overlappingSessionsReplayOneLink()
+{
+    QFETCH(bool, bySession);
+    // A run on the pseudo-terminal as COM1 and, while its erase takes its time, one on TCP, both
+    // into one journal.
+    const QString field = m_dir.filePath(QStringLiteral("overlap.log"));
+    if (!QFile::exists(field)) {
+        EmulatorProcess emu({/*pty*/ true, {"--reinsert-ms", "0"}});
+        QVERIFY2(emu.start(), qPrintable(emu.errorText()));
+        const QString slow = m_dir.filePath(QStringLiteral("slow.txt"));
+        const QString quick = m_dir.filePath(QStringLiteral("quick.txt"));
+        QVERIFY(writeFile(slow, "code 48 --timeout 5000\ncode 49\n") && writeFile(quick, "code 49\ncode 49\n"));
+        QProcess serial;
+        serial.start(sendProgram(), {"--com", "1=" + emu.ptyPath(), "--no-dsr", "--journal", field, "-f", slow});
+        QTRY_VERIFY_WITH_TIMEOUT(journalLines(field).filter("com1 -- command code 48").size() == 1, 10000);
+        run(sendProgram(), {"--tcp", tcpLink(emu), "--journal", field, "-f", quick});
+        QVERIFY(serial.waitForFinished(30000));
+    }
+    const Finished whole = run(journalProgram(), {"script", field});
+    QVERIFY(whole.exitCode != 0);
+    QVERIFY2(whole.err.contains("session 1: com1") && whole.err.contains("session 2: tcp"), whole.err.constData());
+    const Finished replayWhole = run(qEnvironmentVariable("KESTRA_EMU"), {"--replay", field, "--tcp", "127.0.0.1:0"});
+    QCOMPARE(replayWhole.exitCode, 2);
+    QVERIFY2(replayWhole.err.contains("session 2: tcp"), replayWhole.err.constData());
+
+    const QString again = m_dir.filePath(QStringLiteral("overlap-again.log"));
+    QByteArray errors;
+    const QStringList choice = bySession ? QStringList{"--session", "2"} : QStringList{"--link", "tcp"};
+    QCOMPARE(replayScript(field, {"tcp"}, false, false, again, &errors, choice), 0);
+    QCOMPARE(bytesAndOutcomes(again), bytesAndOutcomes(field).filter(QRegularExpression(QStringLiteral("^tcp "))));
+    QVERIFY2(errors.contains(" 2 commands matched, 0 diverged, 0 not replayed"), errors.constData());
+}
+
+void TestJournalRoundTrip::scriptReopenThatFails()
+{
+    // A device that answers once and is gone when the script reopens: the reopen fails, said
+    // once, and the command after it is refused (not open).
+    QTcpServer device;
+    QVERIFY(device.listen(QHostAddress::LocalHost));
+    connect(&device, &QTcpServer::newConnection, this, [&device] {
+        QTcpSocket *socket = device.nextPendingConnection();
+        device.close();
+        connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+            if (socket->readAll().startsWith('\x02'))
+                socket->write(QByteArray::fromHex("06020001200322")); // ACK, status 20
+        });
+    });
+    const QString script = m_dir.filePath(QStringLiteral("reopen.txt"));
+    QVERIFY(writeFile(script, "code 49 --timeout 3000\nreopen\ncode 49\n"));
+    QProcess send;
+    send.start(sendProgram(), {"--tcp", QStringLiteral("127.0.0.1:%1").arg(device.serverPort()), "--keep-going",
+                               "--json", "-f", script});
+    QTRY_VERIFY_WITH_TIMEOUT(send.state() == QProcess::NotRunning, 30000);
+    QCOMPARE(send.exitCode(), 3);
+    const QList<QByteArray> lines = send.readAllStandardOutput().trimmed().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(QJsonDocument::fromJson(lines[0])["result"].toInt(), 0);
+    const QJsonObject reopen = QJsonDocument::fromJson(lines[1]).object();
+    QVERIFY2(reopen["reopen"].toBool() && !reopen["opened"].toBool() && reopen["open_result"].toInt() == 3, lines[1]);
+    QCOMPARE(QJsonDocument::fromJson(lines[2])["send_result"].toInt(), 1);
+    QCOMPARE(send.readAllStandardError().count("does not open"), 1);
+}
+
 void TestJournalRoundTrip::captureDecodesInTshark()
 {
     const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
@@ -314,7 +429,7 @@ void TestJournalRoundTrip::captureDecodesInTshark()
     QStringList textOnly = command.mid(0, command.indexOf("-e"));
     textOnly << "-Y" << "kestra.code == 0x41" << "-e" << "kestra.param_text";
     const Finished text = run(program, textOnly);
-    QCOMPARE(QString::fromUtf8(text.out).section(QLatin1Char('\n'), 0, 0), QStringLiteral("1, 0, 0,カ\\x0d"));
+    QCOMPARE(QString::fromUtf8(text.out).section(QLatin1Char('\n'), 0, 0), QStringLiteral("1, 0, 0,カ\\r"));
 
     // What the journal's byte lines say, written the dissector's way.
     QStringList expected;
