@@ -29,6 +29,7 @@ Step abandon() { return {Step::Abandon, {}, 0}; }
 Step sent(const char *bytes) { return {Step::Sent, hex(bytes), 0}; }
 Step nothingSent() { return {Step::Sent, {}, 0}; }
 Step running() { return {Step::Running, {}, 0}; }
+// Every answer below carries status 20: a command that ended without one has response code 0.
 Step ended(int errorCode, const char *data = "") { return {Step::Ended, QByteArray(data), errorCode}; }
 
 // What the exchange tells, in the test's own words.
@@ -111,29 +112,77 @@ void TestCommandExchange::interleavings_data()
         << QList<Step>{start("22", 1000), sent(kCmd22), feed(cat({"41 42", "06", kOk})), sent("06"), ended(0, "OK")}
         << QStringList{"started 22", "out command", "in stray", "in ACK", "in response", "out ACK", "end 0"};
 
+    // Noise around the ACK, as a line that picked something up on the way shows it.
+    QTest::newRow("stray bytes around the ACK")
+        << QList<Step>{start("22", 1000), sent(kCmd22), feed(cat({"7a 7a 06 7f 00 6e 6f 69 73 65", kOk})), sent("06"),
+                       ended(0, "OK")}
+        << QStringList{"started 22", "out command", "in stray", "in ACK", "in stray", "in response", "out ACK",
+                       "end 0"};
+
+    QTest::newRow("refused once, then accepted")
+        << QList<Step>{start("22", 1000), sent(kCmd22), feed("15"), sent(kCmd22), feed(ackOk), sent("06"),
+                       ended(0, "OK")}
+        << QStringList{"started 22", "out command", "in NAK", "resend 2", "out command", "in ACK", "in response",
+                       "out ACK", "end 0"};
+
+    QTest::newRow("refused twice, then accepted")
+        << QList<Step>{start("22", 1000), sent(kCmd22), feed("15"), sent(kCmd22), feed("15"), sent(kCmd22),
+                       feed(ackOk), sent("06"), ended(0, "OK")}
+        << QStringList{"started 22", "out command", "in NAK", "resend 2", "out command", "in NAK", "resend 3",
+                       "out command", "in ACK", "in response", "out ACK", "end 0"};
+
+    // A command that failed with its answers all in leaves a quiet line: the next goes out at once.
     QTest::newRow("refused three times")
         << QList<Step>{start("22", 1000), sent(kCmd22), feed("15"), sent(kCmd22), feed("15"), sent(kCmd22),
-                       feed("15"), nothingSent(), ended(LinkError::Refused)}
+                       feed("15"), nothingSent(), ended(LinkError::Refused), start("2278", 1000), sent(kCmd22x),
+                       feed(ackNew), sent("06"), ended(0, "NEW")}
         << QStringList{"started 22", "out command", "in NAK", "resend 2", "out command", "in NAK",
-                       "resend 3", "out command", "in NAK", "end 104"};
+                       "resend 3", "out command", "in NAK", "end 104", "started 22", "out command", "in ACK",
+                       "in response", "out ACK", "end 0"};
+
+    QTest::newRow("one damaged answer, then a sound one")
+        << QList<Step>{start("22", 1000), sent(kCmd22), feed("06"), feed(kOkDamaged), sent("15"), running(),
+                       feed(kOk), sent("06"), ended(0, "OK")}
+        << QStringList{"started 22", "out command", "in ACK", "in bad frame", "out NAK", "in response", "out ACK",
+                       "end 0"};
 
     QTest::newRow("three damaged answers")
         << QList<Step>{start("22", 1000), sent(kCmd22), feed("06"), feed(kOkDamaged), sent("15"), running(),
-                       feed(kOkDamaged), sent("15"), feed(kOkDamaged), sent("15"), ended(LinkError::BadResponse)}
+                       feed(kOkDamaged), sent("15"), feed(kOkDamaged), sent("15"), ended(LinkError::BadResponse),
+                       start("2278", 1000), sent(kCmd22x), feed(ackNew), sent("06"), ended(0, "NEW")}
         << QStringList{"started 22", "out command", "in ACK", "in bad frame", "out NAK", "in bad frame",
-                       "out NAK", "in bad frame", "out NAK", "end 105"};
+                       "out NAK", "in bad frame", "out NAK", "end 105", "started 22", "out command", "in ACK",
+                       "in response", "out ACK", "end 0"};
 
     QTest::newRow("time-out to the millisecond")
         << QList<Step>{start("22", 150), sent(kCmd22), feed("06"), advance(149), running(), advance(1),
-                       ended(LinkError::TimedOut)}
-        << QStringList{"started 22", "out command", "in ACK", "end 107"};
+                       ended(LinkError::TimedOut), start("2278", 1000), sent(kCmd22x), feed(ackNew), sent("06"),
+                       ended(0, "NEW")}
+        << QStringList{"started 22", "out command", "in ACK", "end 107", "started 22", "out command", "in ACK",
+                       "in response", "out ACK", "end 0"};
+
+    // No ACK at all: it may yet come, so the next frame waits for a quiet line.
+    QTest::newRow("no answer")
+        << QList<Step>{start("22", 300), sent(kCmd22), advance(299), running(), advance(1),
+                       ended(LinkError::TimedOut), start("2278", 1000), nothingSent(), advance(19), nothingSent(),
+                       advance(1), sent(kCmd22x), feed(ackNew), sent("06"), ended(0, "NEW")}
+        << QStringList{"started 22", "out command", "end 107", "started 22", "settle", "out command", "in ACK",
+                       "in response", "out ACK", "end 0"};
+
+    // LEN promises 16 bytes and two come: the time-out ends it, and the frame it began is forgotten.
+    QTest::newRow("length promises more than follows")
+        << QList<Step>{start("22", 300), sent(kCmd22), feed("06 02 00 10 20 41 42"), advance(300),
+                       ended(LinkError::TimedOut), start("2278", 1000), nothingSent(), advance(20), sent(kCmd22x),
+                       feed(ackNew), sent("06"), ended(0, "NEW")}
+        << QStringList{"started 22", "out command", "in ACK", "end 107", "started 22", "settle", "out command",
+                       "in ACK", "in response", "out ACK", "end 0"};
 
     // The answer comes after its command timed out with the ACK in: the line is quiet, so the
     // next frame goes out at once.
     QTest::newRow("late answer while idle")
         << QList<Step>{start("22", 150), sent(kCmd22), feed("06"), advance(150), ended(LinkError::TimedOut),
-                       feed(kOld), sent("06"), start("2278", 1000), sent(kCmd22x), feed(ackNew), sent("06"),
-                       ended(0, "NEW")}
+                       advance(250), feed(kOld), sent("06"), ended(LinkError::TimedOut), start("2278", 1000),
+                       sent(kCmd22x), feed(ackNew), sent("06"), ended(0, "NEW")}
         << QStringList{"started 22", "out command", "in ACK", "end 107", "in late frame", "out ACK",
                        "started 22", "out command", "in ACK", "in response", "out ACK", "end 0"};
 
@@ -143,6 +192,12 @@ void TestCommandExchange::interleavings_data()
         << QList<Step>{start("22", 150), sent(kCmd22), feed("06"), advance(150), ended(LinkError::TimedOut),
                        start("2278", 1000), sent(kCmd22x), feed(kOld), nothingSent(), running(), feed(ackNew),
                        sent("06"), ended(0, "NEW")}
+        << QStringList{"started 22", "out command", "in ACK", "end 107", "started 22", "out command",
+                       "in late frame", "in ACK", "in response", "out ACK", "end 0"};
+
+    QTest::newRow("late answer and the next answer in one piece")
+        << QList<Step>{start("22", 150), sent(kCmd22), feed("06"), advance(150), ended(LinkError::TimedOut),
+                       start("2278", 1000), sent(kCmd22x), feed(cat({kOld, "06", kNew})), sent("06"), ended(0, "NEW")}
         << QStringList{"started 22", "out command", "in ACK", "end 107", "started 22", "out command",
                        "in late frame", "in ACK", "in response", "out ACK", "end 0"};
 
@@ -161,6 +216,25 @@ void TestCommandExchange::interleavings_data()
                        feed("41 42 02 00 30"), advance(19), nothingSent(), advance(1), sent(kCmd22x),
                        feed(ackNew), sent("06"), ended(0, "NEW")}
         << QStringList{"started 22", "out command", "in ACK", "end 107", "started 22", "settle", "in dropped",
+                       "out command", "in ACK", "in response", "out ACK", "end 0"};
+
+    // ... or while the control is idle, long after. Its bytes hold what looks like a frame start (an
+    // STX in the data, or as the last byte), which must not take the next ACK for a length and the
+    // next answer for a body; the next frame waits for a quiet line, and reading starts afresh.
+    QTest::newRow("cut frame, rest with an STX while idle")
+        << QList<Step>{start("22", 150), sent(kCmd22), feed("06 02 00 28 20"), advance(150),
+                       ended(LinkError::TimedOut), advance(250), feed("41 42 02 00 30 43 44"),
+                       ended(LinkError::TimedOut), advance(300), start("2278", 2000), nothingSent(), advance(20),
+                       sent(kCmd22x), feed(ackNew), sent("06"), ended(0, "NEW")}
+        << QStringList{"started 22", "out command", "in ACK", "end 107", "in stray", "started 22", "settle",
+                       "out command", "in ACK", "in response", "out ACK", "end 0"};
+
+    QTest::newRow("cut frame, rest ending in an STX while idle")
+        << QList<Step>{start("22", 150), sent(kCmd22), feed("06 02 00 28 20"), advance(150),
+                       ended(LinkError::TimedOut), advance(250), feed("58 59 03 02"), ended(LinkError::TimedOut),
+                       advance(300), start("2278", 2000), nothingSent(), advance(20), sent(kCmd22x), feed(ackNew),
+                       sent("06"), ended(0, "NEW")}
+        << QStringList{"started 22", "out command", "in ACK", "end 107", "in stray", "started 22", "settle",
                        "out command", "in ACK", "in response", "out ACK", "end 0"};
 
     // Timed out before its ACK: the ACK and answer, held up on the line, are the old command's.
@@ -253,6 +327,7 @@ void TestCommandExchange::interleavings()
             QVERIFY2(!exchange.isRunning(), where);
             QCOMPARE(exchange.outcome().errorCode, step.value);
             QCOMPARE(exchange.outcome().data, step.bytes);
+            QCOMPARE(exchange.outcome().responseCode, step.value == 0 ? 0x20 : 0);
             break;
         }
     }

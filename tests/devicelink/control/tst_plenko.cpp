@@ -28,18 +28,10 @@ namespace {
 
 constexpr qint32 kLoopback = qint32(0x7F000001); // 127.0.0.1, first part in bits 31-24
 const QByteArray kAck(1, Wire::ACK);
-const QByteArray kNak(1, Wire::NAK);
 
 QByteArray response(char status, const QByteArray &data = {})
 {
     return encodeFrame(QByteArray(1, status) + data);
-}
-
-QByteArray damaged(const QByteArray &frame)
-{
-    QByteArray bad = frame;
-    bad[bad.size() - 1] = char(bad.back() ^ 0x5A);
-    return bad;
 }
 
 qint32 status(Plenko &control)
@@ -157,10 +149,6 @@ private slots:
     void callsWithoutLinkAreHarmless();
     void outcomes_data();
     void outcomes();
-    void lateAnswerNotTakenForNextCommand_data();
-    void lateAnswerNotTakenForNextCommand();
-    void tailOfCutAnswerDoesNotSwallowNextAnswer_data();
-    void tailOfCutAnswerDoesNotSwallowNextAnswer();
     void endedByCaller_data();
     void endedByCaller();
     void refusals_data();
@@ -246,65 +234,49 @@ void TestPlenko::callsWithoutLinkAreHarmless()
     QCOMPARE(control.ResponseData().toByteArray(), QByteArray());
 }
 
+// What the exchange does with each interleaving of ACK, NAK, damaged frames and time-outs is stated
+// to the millisecond in tst_commandexchange; these rows take answers over the real lines: whole,
+// in pieces, and with the line closing under them.
 void TestPlenko::outcomes_data()
 {
     addLines();
     QTest::addColumn<QList<QByteArray>>("replies");
     QTest::addColumn<int>("pieceSize");
     QTest::addColumn<bool>("closeAfterLast");
-    QTest::addColumn<int>("timeoutMs");
     QTest::addColumn<int>("errorCode");
     QTest::addColumn<int>("responseCode");
     QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<int>("sends");   // command frames the peer received
-    QTest::addColumn<int>("naks");    // NAKs the control answered with
     QTest::addColumn<bool>("linkSurvives");
 
     const QByteArray good = response(0x20, "CARD-DATA");
-    const QByteArray stillOpen = QByteArray("\x02\x00\x10\x20" "AB", 6); // LEN promises 16 bytes
     struct Row
     {
         const char *name;
         QList<QByteArray> replies;
         int pieceSize = 0;
         bool closeAfterLast = false;
-        int timeoutMs = 5000;
         int errorCode = 0;
         int responseCode = 0;
         QByteArray data;
-        int sends = 1;
-        int naks = 0;
         bool linkSurvives = true;
         bool tcpOnly = false; // a pseudo-terminal's hang-up discards what its far side wrote last
     };
     const QList<Row> rows = {
-        {"normal", {kAck + good}, 0, false, 5000, 0, 0x20, "CARD-DATA"},
-        {"device status passed on", {kAck + response(0x31, "E")}, 0, false, 5000, 0, 0x31, "E"},
-        {"status only", {kAck + response(0x20)}, 0, false, 5000, 0, 0x20, ""},
-        {"ack and response byte by byte", {kAck + good}, 1, false, 5000, 0, 0x20, "CARD-DATA"},
-        {"ack and response in threes", {kAck + good}, 3, false, 5000, 0, 0x20, "CARD-DATA"},
-        {"garbage before ack and stx", {"zz" + kAck + QByteArray("\x7f\x00noise", 7) + good}, 0, false, 5000, 0, 0x20,
-         "CARD-DATA"},
-        {"one nak then accepted", {kNak, kAck + good}, 0, false, 5000, 0, 0x20, "CARD-DATA", 2},
-        {"two naks then accepted", {kNak, kNak, kAck + good}, 0, false, 5000, 0, 0x20, "CARD-DATA", 3},
-        {"nak three times", {kNak, kNak, kNak}, 0, false, 5000, LinkError::Refused, 0, "", 3},
-        {"one bad bcc then good", {kAck + damaged(good), good}, 0, false, 5000, 0, 0x20, "CARD-DATA", 1, 1},
-        {"bad bcc three times", {kAck + damaged(good), damaged(good), damaged(good)}, 0, false, 5000,
-         LinkError::BadResponse, 0, "", 1, 3},
-        {"no answer", {}, 0, false, 300, LinkError::TimedOut, 0, ""},
-        {"ack then silence", {kAck}, 0, false, 300, LinkError::TimedOut, 0, ""},
-        {"length promises more than follows", {kAck + stillOpen}, 0, false, 300, LinkError::TimedOut, 0, ""},
-        {"line closes mid-response", {kAck + good.left(6)}, 0, true, 5000, LinkError::LinkLost, 0, "", 1, 0, false},
-        {"line closes right after the response", {kAck + good}, 0, true, 5000, 0, 0x20, "CARD-DATA", 1, 0, false,
-         true},
+        {"normal", {kAck + good}, 0, false, 0, 0x20, "CARD-DATA"},
+        {"device status passed on", {kAck + response(0x31, "E")}, 0, false, 0, 0x31, "E"},
+        {"status only", {kAck + response(0x20)}, 0, false, 0, 0x20, ""},
+        {"ack and response byte by byte", {kAck + good}, 1, false, 0, 0x20, "CARD-DATA"},
+        {"ack and response in threes", {kAck + good}, 3, false, 0, 0x20, "CARD-DATA"},
+        {"line closes mid-response", {kAck + good.left(6)}, 0, true, LinkError::LinkLost, 0, "", false},
+        {"line closes right after the response", {kAck + good}, 0, true, 0, 0x20, "CARD-DATA", false, true},
     };
     for (Line line : {Line::Tcp, Line::Pty}) {
         for (const Row &r : rows) {
             if (r.tcpOnly && line != Line::Tcp)
                 continue;
             QTest::addRow("%s %s", line == Line::Tcp ? "tcp" : "pty", r.name)
-                << line << r.replies << r.pieceSize << r.closeAfterLast << r.timeoutMs << r.errorCode
-                << r.responseCode << r.data << r.sends << r.naks << r.linkSurvives;
+                << line << r.replies << r.pieceSize << r.closeAfterLast << r.errorCode << r.responseCode << r.data
+                << r.linkSurvives;
         }
     }
 }
@@ -315,12 +287,9 @@ void TestPlenko::outcomes()
     QFETCH(QList<QByteArray>, replies);
     QFETCH(int, pieceSize);
     QFETCH(bool, closeAfterLast);
-    QFETCH(int, timeoutMs);
     QFETCH(int, errorCode);
     QFETCH(int, responseCode);
     QFETCH(QByteArray, data);
-    QFETCH(int, sends);
-    QFETCH(int, naks);
     QFETCH(bool, linkSurvives);
 
     ScriptedPeer peer(line);
@@ -331,6 +300,7 @@ void TestPlenko::outcomes()
     Plenko control;
     QCOMPARE(openTo(control, peer), qint32(Plenko::Opened));
 
+    const int timeoutMs = 5000;
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(send(control, 0x22, "P", timeoutMs), qint32(Plenko::Accepted));
@@ -340,13 +310,9 @@ void TestPlenko::outcomes()
     QCOMPARE(control.ResponseData().toByteArray(), data);
     QVERIFY2(clock.elapsed() < timeoutMs + 2000, qPrintable(QString::number(clock.elapsed())));
 
-    QVERIFY(waitUntil([&] { return peer.commandBodies().size() >= sends; }));
-    for (const QByteArray &body : peer.commandBodies())
-        QCOMPARE(body, QByteArray("\x22P"));
-    if (naks > 0)
-        QVERIFY(waitUntil([&] { return peer.count(Kind::Nak) >= naks; }));
-    QCOMPARE(peer.commandBodies().size(), sends);
-    QCOMPARE(peer.count(Kind::Nak), naks);
+    QVERIFY(waitUntil([&] { return peer.commandBodies().size() >= 1; }));
+    QCOMPARE(peer.commandBodies(), QList<QByteArray>{QByteArray("\x22P")});
+    QCOMPARE(peer.count(Kind::Nak), 0);
 
     if (!linkSurvives) {
         QVERIFY(waitUntil([&] { return status(control) == LinkStatus::NoLink; }));
@@ -362,100 +328,6 @@ void TestPlenko::outcomes()
     QVERIFY(waitForEnd(control));
     QCOMPARE(control.ErrorCode().toInt(), 0);
     QCOMPARE(control.ResponseData().toByteArray(), QByteArray("NEXT:I2"));
-}
-
-void TestPlenko::lateAnswerNotTakenForNextCommand_data()
-{
-    addLines();
-    QTest::addColumn<bool>("staleWhileIdle"); // else it arrives just before the next command's ACK
-    QTest::newRow("tcp while idle") << Line::Tcp << true;
-    QTest::newRow("tcp before the next ack") << Line::Tcp << false;
-    QTest::newRow("pty while idle") << Line::Pty << true;
-    QTest::newRow("pty before the next ack") << Line::Pty << false;
-}
-
-void TestPlenko::lateAnswerNotTakenForNextCommand()
-{
-    QFETCH(Line, line);
-    QFETCH(bool, staleWhileIdle);
-    ScriptedPeer peer(line);
-    QVERIFY(peer.start());
-    Plenko control;
-    QCOMPARE(openTo(control, peer), qint32(Plenko::Opened));
-
-    const QByteArray stale = response(0x20, "OLD");
-    int commands = 0;
-    peer.onCommand = [&](const QByteArray &body) {
-        if (++commands == 1) {
-            peer.write(kAck); // and the answer comes too late
-            if (staleWhileIdle)
-                QTimer::singleShot(400, &peer, [&] { peer.write(stale); });
-            return;
-        }
-        const QByteArray fresh = kAck + response(0x20, "NEW:" + body.mid(1));
-        peer.write(staleWhileIdle ? fresh : stale + fresh);
-    };
-    QCOMPARE(send(control, 0x22, {}, 150), qint32(Plenko::Accepted));
-    QVERIFY(waitForEnd(control));
-    QCOMPARE(control.ErrorCode().toInt(), LinkError::TimedOut);
-    if (staleWhileIdle) {
-        // The late frame is acknowledged (the device may stop repeating it) and dropped.
-        QVERIFY(waitUntil([&] { return peer.count(Kind::Ack) == 1; }));
-        QCOMPARE(status(control), LinkStatus::Idle);
-        QCOMPARE(control.ResponseData().toByteArray(), QByteArray());
-    }
-    QCOMPARE(send(control, 0x22, "x"), qint32(Plenko::Accepted));
-    QVERIFY(waitForEnd(control));
-    QCOMPARE(control.ErrorCode().toInt(), 0);
-    QCOMPARE(control.ResponseData().toByteArray(), QByteArray("NEW:x"));
-    // A stale frame that comes after the next command went out is not acknowledged: that ACK
-    // could reach the device after the next response and be taken for its ACK.
-    QVERIFY(waitUntil([&] { return peer.count(Kind::Ack) == (staleWhileIdle ? 2 : 1); }));
-    QTest::qWait(50);
-    QCOMPARE(peer.count(Kind::Ack), staleWhileIdle ? 2 : 1);
-}
-
-void TestPlenko::tailOfCutAnswerDoesNotSwallowNextAnswer_data()
-{
-    addLines();
-    QTest::addColumn<QByteArray>("tail"); // what arrives of the cut answer after its command ended
-    // The tail holds bytes that look like a frame start (an STX, or a checksum that happens to be
-    // one), which would take the next command's ACK for a length and its answer for a body.
-    const QByteArray data = QByteArray("AB\x02\x00\x30" "CD", 7);
-    QTest::newRow("tcp, STX in the data") << Line::Tcp << data;
-    QTest::newRow("pty, STX in the data") << Line::Pty << data;
-    QTest::newRow("tcp, STX as the last byte") << Line::Tcp << QByteArray("XY\x03\x02", 4);
-}
-
-void TestPlenko::tailOfCutAnswerDoesNotSwallowNextAnswer()
-{
-    QFETCH(Line, line);
-    QFETCH(QByteArray, tail);
-    ScriptedPeer peer(line);
-    QVERIFY(peer.start());
-    Plenko control;
-    QCOMPARE(openTo(control, peer), qint32(Plenko::Opened));
-
-    int commands = 0;
-    peer.onCommand = [&](const QByteArray &body) {
-        if (++commands == 1) {
-            // The answer starts (a 40-byte body is announced), then stalls past the time-out;
-            // its rest comes while the control is idle.
-            peer.write(kAck + QByteArray("\x02\x00\x28\x20", 4));
-            QTimer::singleShot(400, &peer, [&] { peer.write(tail); });
-            return;
-        }
-        peer.write(kAck + response(0x20, "NEW:" + body.mid(1)));
-    };
-    QCOMPARE(send(control, 0x22, {}, 150), qint32(Plenko::Accepted));
-    QVERIFY(waitForEnd(control));
-    QCOMPARE(control.ErrorCode().toInt(), LinkError::TimedOut);
-    settle(700);
-
-    QCOMPARE(send(control, 0x22, "x", 2000), qint32(Plenko::Accepted));
-    QVERIFY(waitForEnd(control));
-    QCOMPARE(control.ErrorCode().toInt(), 0);
-    QCOMPARE(control.ResponseData().toByteArray(), QByteArray("NEW:x"));
 }
 
 void TestPlenko::endedByCaller_data()
