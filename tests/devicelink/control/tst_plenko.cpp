@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QTcpServer>
 #include <QTemporaryFile>
@@ -160,6 +161,8 @@ private slots:
     void abortBeforeQueuedDsrEnd();
     void linkLostWhileIdle_data();
     void linkLostWhileIdle();
+    void staleLossSparesTheNextLink_data();
+    void staleLossSparesTheNextLink();
     void openFailures_data();
     void openFailures();
     void alreadyOpen_data();
@@ -599,6 +602,67 @@ void TestPlenko::linkLostWhileIdle()
     QCOMPARE(send(control, 0x22), qint32(Plenko::LinkNotStarted));
     QCOMPARE(control.StopLink().toInt(), 0);
     QCOMPARE(control.CloseLink().toInt(), 0);
+}
+
+void TestPlenko::staleLossSparesTheNextLink_data()
+{
+    QTest::addColumn<Line>("line");
+    QTest::addColumn<bool>("byWrite"); // the write of a command's frame meets the hang-up; else told by hand
+    // A write to a pseudo-terminal whose far side has gone fails inside SendCommand, so the loss is
+    // reported there and then, and handled only once the caller is back in the event loop.
+    QTest::newRow("pty, a frame's write meets the hang-up") << Line::Pty << true;
+    // A socket tells its loss from the event loop only; the report is raised by hand here, with the
+    // link replaced before the loop runs again, as a handler that reconnects at once would.
+    QTest::newRow("tcp, told while the caller reconnects") << Line::Tcp << false;
+    QTest::newRow("pty, told while the caller reconnects") << Line::Pty << false;
+}
+
+// A link's loss is handled from the event loop. When the caller has closed that link and opened
+// another one before then, the report belongs to a link that is gone: it must neither end the new
+// link nor be told as its loss.
+void TestPlenko::staleLossSparesTheNextLink()
+{
+    QFETCH(Line, line);
+    QFETCH(bool, byWrite);
+    ScriptedPeer first(line);
+    QVERIFY(first.start());
+    Plenko control;
+    QCOMPARE(openTo(control, first), qint32(Plenko::Opened));
+    if (line == Line::Tcp)
+        QVERIFY(waitUntil([&] { return first.lineOpen(); }));
+    QPointer<LinkTransport> old = control.findChild<LinkTransport *>();
+    QVERIFY(old);
+
+    // What the control tells on standard error meanwhile.
+    static QStringList told;
+    told.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &text) {
+        if (QLatin1String(context.category) == QLatin1String("brindle.link"))
+            told.append(text);
+    });
+    const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
+
+    if (byWrite) {
+        first.closeLine();
+        QCOMPARE(send(control, 0x22, {}, 0), qint32(Plenko::Accepted));
+        QVERIFY(old->isLost()); // reported inside the call, handled later
+    } else {
+        emit old->lost();
+    }
+    ScriptedPeer next(line);
+    QVERIFY(next.start());
+    QCOMPARE(control.CloseLink().toInt(), 0);
+    QCOMPARE(openTo(control, next), qint32(Plenko::Opened));
+
+    settle(100);
+    QCOMPARE(status(control), LinkStatus::Idle);
+    for (const QString &text : std::as_const(told))
+        QVERIFY2(!text.contains(QLatin1String(" lost: ")), qPrintable(text));
+    next.replies = {kAck + response(0x20, "next link")};
+    QCOMPARE(send(control, 0x22), qint32(Plenko::Accepted));
+    QVERIFY(waitForEnd(control));
+    QCOMPARE(control.ErrorCode().toInt(), 0);
+    QCOMPARE(control.ResponseData().toByteArray(), QByteArray("next link"));
 }
 
 void TestPlenko::openFailures_data()
