@@ -5,6 +5,7 @@
 #include "JournalScript.h"
 #include "ScriptReader.h"
 
+#include <QDateTime>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -45,6 +46,7 @@ void TestJournalReader::badInputIsPlaced_data()
     QTest::addColumn<int>("skipped");   // lenient reading
 
     QTest::newRow("sound") << kGood + kGood << "" << 0;
+    QTest::newRow("times to the millisecond") << QByteArray("2026-12-07T16:38:25.001Z tcp -- close x\n2026-12-07T23:59:59.999Z tcp -- close x\n") << "" << 0;
     QTest::newRow("cut short") << kGood + kGood.left(40) << "2: the last line is cut short (no newline): the journal is truncated" << 1;
     QTest::newRow("not a journal") << QByteArray("hello\n") + kGood << "1: not a journal line: it does not begin with a time such as 2026-12-07T16:38:25.565Z" << 1;
     QTest::newRow("binary") << QByteArray("\x00\xff\x02\n", 4) << "1: not a journal line: it does not begin with a time such as 2026-12-07T16:38:25.565Z" << 1;
@@ -70,8 +72,8 @@ void TestJournalReader::badInputIsPlaced()
 
     JournalReader strict(JournalReader::Mode::Strict);
     QVERIFY(strict.open(path, &openError));
-    while (strict.next(&line)) {
-    }
+    while (strict.next(&line)) // each time read in full, the milliseconds included
+        QCOMPARE(line.msecs, QDateTime::fromString(QString::fromLatin1(line.time), Qt::ISODateWithMs).toMSecsSinceEpoch());
     QCOMPARE(strict.error(), error.isEmpty() ? QString() : path + u':' + error);
 
     JournalReader lenient(JournalReader::Mode::Lenient);
