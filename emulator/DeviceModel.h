@@ -60,8 +60,6 @@ public:
     void setReinsertMs(int ms) { m_reinsertMs = ms; }
 
     bool cardPresent() const { return m_cardPresent; }
-    QByteArray stripe() const { return m_stripe; }
-    QByteArray writeBuffer() const { return m_writeBuffer; }
     int printBufferBytes() const { return m_printBytes; }
     QList<SurfaceLine> surface() const { return m_surface; }
 

@@ -20,7 +20,6 @@ public:
     PacedPipe(Sink sink, QObject *parent = nullptr);
 
     void setBitsPerSecond(int bps) { m_bps = bps; }
-    int bitsPerSecond() const { return m_bps; }
     void push(const QByteArray &bytes);
     qsizetype queued() const { return m_queue.size(); }
     void clear();

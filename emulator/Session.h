@@ -34,7 +34,6 @@ public:
 
     // Forgets the command in hand and any half-received frame (the line was dropped).
     void reset();
-    bool busy() const { return m_state != State::Idle; }
 
 private:
     enum class State { Idle, Working, AwaitingAck };
