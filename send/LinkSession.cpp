@@ -14,7 +14,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 
-QString LinkSession::describe(const LinkTarget &target)
+QString LinkSession::describe(const LinkTarget &target) const
 {
     const QString speedText = QString::number(LineSpeeds::bitsPerSecond(target.speedCode));
     switch (target.kind) {
@@ -22,9 +22,9 @@ QString LinkSession::describe(const LinkTarget &target)
         return QStringLiteral("%1 at %2 bit/s").arg(target.device, speedText);
     case LinkTarget::Kind::Com:
         return QStringLiteral("COM%1 (%2) at %3 bit/s")
-            .arg(QString::number(target.com), LinkEndpoints::serialPathFor(target.com), speedText);
+            .arg(QString::number(target.com), m_endpoints.serialPathFor(target.com), speedText);
     case LinkTarget::Kind::Tcp:
-        return QStringLiteral("%1 port %2").arg(target.host).arg(target.port ? target.port : LinkEndpoints::tcpPort());
+        return QStringLiteral("%1 port %2").arg(target.host).arg(target.port ? target.port : m_endpoints.tcpPort());
     case LinkTarget::Kind::None:
         break;
     }
@@ -81,13 +81,13 @@ bool LinkSession::open(const LinkTarget &target, QString *error)
     m_openResult.reset();
     switch (target.kind) {
     case LinkTarget::Kind::Device:
-        LinkEndpoints::setComDevice(1, target.device);
+        m_endpoints.setComDevice(1, target.device);
         portOrAddress = 1;
         result = m_control.OpenLink(portOrAddress, speedCode, 1, 1).toInt();
         break;
     case LinkTarget::Kind::Com:
         if (!target.comPath.isEmpty())
-            LinkEndpoints::setComPath(target.com, target.comPath);
+            m_endpoints.setComPath(target.com, target.comPath);
         portOrAddress = target.com;
         result = m_control.OpenLink(portOrAddress, speedCode, 1, 1).toInt();
         break;
@@ -96,7 +96,7 @@ bool LinkSession::open(const LinkTarget &target, QString *error)
         if (!resolveHost(target.host, &address, error))
             return false;
         if (target.port != 0)
-            LinkEndpoints::setTcpPort(target.port);
+            m_endpoints.setTcpPort(target.port);
         portOrAddress = qint32(address);
         speedCode = -1;
         result = m_control.OpenLink(portOrAddress, speedCode, -1, -1).toInt();

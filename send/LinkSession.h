@@ -9,6 +9,7 @@
 #include <optional>
 
 class CardControl;
+class LinkEndpoints;
 
 // How one command ended.
 struct CommandOutcome
@@ -27,7 +28,9 @@ struct CommandOutcome
 class LinkSession
 {
 public:
-    explicit LinkSession(CardControl &control) : m_control(control) {}
+    // endpoints are the control's: the session points them at the target before each open. Not
+    // owned: both must outlive the session.
+    LinkSession(CardControl &control, LinkEndpoints &endpoints) : m_control(control), m_endpoints(endpoints) {}
 
     // Opens and starts the link. False with a message for the operator when it does not open
     // (empty when the control has said why on standard error already).
@@ -38,7 +41,7 @@ public:
     // does not resolve).
     std::optional<qint32> openResult() const { return m_openResult; }
     // "COM1 (/dev/ttyS0) at 9600 bit/s", "/dev/ttyUSB0 at 9600 bit/s", "127.0.0.1 port 10001".
-    static QString describe(const LinkTarget &target);
+    QString describe(const LinkTarget &target) const;
     CommandOutcome run(const PlannedCommand &command);
     // Stops and closes the link (nothing when none is open).
     void close();
@@ -52,6 +55,7 @@ private:
     bool resolveHost(const QString &host, quint32 *address, QString *error);
 
     CardControl &m_control;
+    LinkEndpoints &m_endpoints;
     bool m_interrupted = false;
     std::optional<qint32> m_openResult;
     class QEventLoop *m_lookupLoop = nullptr;

@@ -117,13 +117,14 @@ int runSend(const QStringList &arguments)
         journal.setRedacting(options.journalRedact);
     }
     qSetMessagePattern(QStringLiteral("%{if-category}%{category}: %{endif}%{message}"));
-    LinkEndpoints::setMissingPortHint(
+    LinkEndpoints endpoints;
+    endpoints.setMissingPortHint(
         QStringLiteral("name the device with --device PATH or PLENKO_COM%1; brindle --list-ports lists the serial ports"));
 
-    Plenko control;
+    Plenko control(endpoints);
     if (journal.isOpen())
         control.setJournal(&journal);
-    LinkSession session(control);
+    LinkSession session(control, endpoints);
     ResultStream output;
     InterruptWatcher watcher;
     QObject::connect(&watcher, &InterruptWatcher::interrupted, &watcher, [&session] { session.interrupt(); });
@@ -135,7 +136,7 @@ int runSend(const QStringList &arguments)
         if (!error.isEmpty())
             printError(error);
         if (options.json)
-            output.write(openFailureJson(LinkSession::describe(options.link), session.openResult(),
+            output.write(openFailureJson(session.describe(options.link), session.openResult(),
                                          openFailureReason(control, session, error)));
         return SendExit::Failed;
     }
@@ -155,7 +156,7 @@ int runSend(const QStringList &arguments)
                 break;
             if (!opened && !why.isEmpty())
                 printError(why);
-            const QString link = LinkSession::describe(options.link);
+            const QString link = session.describe(options.link);
             output.write(options.json ? reopenJson(command, link, opened, session.openResult(),
                                                    opened ? QString() : openFailureReason(control, session, why))
                                       : reopenLine(command, link, opened, session.openResult()));

@@ -135,10 +135,10 @@ ConsoleOptions parseConsoleOptions(const QStringList &arguments)
     return options;
 }
 
-void applyConsoleOptions(const ConsoleOptions &options)
+void applyConsoleOptions(const ConsoleOptions &options, LinkEndpoints &endpoints)
 {
     for (auto it = options.comPaths.cbegin(); it != options.comPaths.cend(); ++it)
-        LinkEndpoints::setComPath(it.key(), it.value());
+        endpoints.setComPath(it.key(), it.value());
     if (options.tcpPort != 0)
-        LinkEndpoints::setTcpPort(options.tcpPort);
+        endpoints.setTcpPort(options.tcpPort);
 }

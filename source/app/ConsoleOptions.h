@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class LinkEndpoints;
+
 // The console's command line. It is read before any window or display exists, so that --help,
 // --version and --list-ports work on a machine without one, and a mistake ends the program before
 // a window opens. Qt's own options (-platform, -style, ...) pass through to the application.
@@ -22,8 +24,8 @@ struct ConsoleOptions
 // arguments[0] is the program's name.
 ConsoleOptions parseConsoleOptions(const QStringList &arguments);
 
-// Makes --com and --tcp-port the link's endpoints for this run.
-void applyConsoleOptions(const ConsoleOptions &options);
+// Makes --com and --tcp-port the program's link endpoints.
+void applyConsoleOptions(const ConsoleOptions &options, LinkEndpoints &endpoints);
 
 // Exit statuses of the console.
 namespace ConsoleExit {

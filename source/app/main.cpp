@@ -34,6 +34,8 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const ConsoleOptions options = parseConsoleOptions(arguments);
+    // Where the links go, for the control, the port listing and the address dialog alike.
+    LinkEndpoints endpoints;
     switch (options.action) {
     case ConsoleOptions::Action::Help:
     case ConsoleOptions::Action::Version:
@@ -43,13 +45,13 @@ int main(int argc, char *argv[])
         print(stderr, options.text);
         return ConsoleExit::Usage;
     case ConsoleOptions::Action::ListPorts:
-        applyConsoleOptions(options);
-        print(stdout, serialPortListing());
+        applyConsoleOptions(options, endpoints);
+        print(stdout, serialPortListing(endpoints));
         return ConsoleExit::Closed;
     case ConsoleOptions::Action::Run:
         break;
     }
-    applyConsoleOptions(options);
+    applyConsoleOptions(options, endpoints);
     if (const QString wrongPort = LinkEndpoints::tcpPortEnvironmentError(); !wrongPort.isEmpty() && options.tcpPort == 0) {
         print(stderr, QStringLiteral("brindle: %1\n").arg(wrongPort));
         return ConsoleExit::Usage;
@@ -76,10 +78,11 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("org.brindle.Brindle"));
     installFontSubstitutions();
     installBoldTextStyle();
-    auto control = std::make_unique<Plenko>();
+    auto control = std::make_unique<Plenko>(endpoints);
     if (journal.isOpen())
         control->setJournal(&journal);
     frmMain window(std::move(control));
+    window.addressDialog().setEndpoints(endpoints);
     if (journal.isOpen())
         window.setJournal(&journal);
     window.show();

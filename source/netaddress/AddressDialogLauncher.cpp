@@ -1,8 +1,11 @@
 #include "AddressDialogLauncher.h"
 
+#include "transport/LinkEndpoints.h"
+
 AddressDialogLauncher::AddressDialogLauncher(CardControl &control, AddressState &address,
                                              ConnectionLabels &labels, QObject *parent)
-    : QObject(parent), m_control(control), m_address(address), m_labels(labels)
+    : QObject(parent), m_control(control), m_address(address), m_labels(labels),
+      m_endpoints(&LinkEndpoints::standard())
 {
 }
 
@@ -25,6 +28,7 @@ void AddressDialogLauncher::showDialog()
     frm_IP *current = dialog();
     if (!current) {
         current = new frm_IP(m_control, m_address, m_labels, m_message);
+        current->setEndpoints(*m_endpoints);
         m_dialog = current;
     }
     current->show();
@@ -43,4 +47,11 @@ void AddressDialogLauncher::setMessageSink(frm_IP::MessageSink message)
     m_message = message;
     if (frm_IP *current = dialog())
         current->setMessageSink(std::move(message));
+}
+
+void AddressDialogLauncher::setEndpoints(const LinkEndpoints &endpoints)
+{
+    m_endpoints = &endpoints;
+    if (frm_IP *current = dialog())
+        current->setEndpoints(endpoints);
 }

@@ -26,11 +26,15 @@ public:
 
     // Handed to every dialog this launcher creates (tests replace the message box).
     void setMessageSink(frm_IP::MessageSink message);
+    // Handed to every dialog this launcher creates: where the control connects
+    // (LinkEndpoints::standard() unless set). Not owned: it must outlive the launcher.
+    void setEndpoints(const LinkEndpoints &endpoints);
 
 private:
     CardControl &m_control;
     AddressState &m_address;
     ConnectionLabels &m_labels;
     frm_IP::MessageSink m_message;
+    const LinkEndpoints *m_endpoints;
     QPointer<frm_IP> m_dialog;
 };

@@ -29,7 +29,7 @@ QRect scaled(const QRect &rect, double factor)
 frm_IP::frm_IP(CardControl &control, AddressState &address, ConnectionLabels &labels, MessageSink message,
                QWidget *parent)
     : QWidget(parent, Qt::Dialog), m_ui(new Ui::frm_IP), m_calls(control), m_address(address), m_labels(labels),
-      m_message(std::move(message))
+      m_message(std::move(message)), m_endpoints(&LinkEndpoints::standard())
 {
     m_ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -152,7 +152,7 @@ void frm_IP::cmd_IPSet_Click()
                 reason = LinkMeaning::openResult(result);
             showMessage(QStringLiteral("Could not connect to %1 port %2: %3 (OpenLink result %4).")
                             .arg(address)
-                            .arg(LinkEndpoints::tcpPort())
+                            .arg(m_endpoints->tcpPort())
                             .arg(reason)
                             .arg(result));
         }

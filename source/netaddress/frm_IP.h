@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <functional>
 
+class LinkEndpoints;
 class QLineEdit;
 namespace Ui {
 class frm_IP;
@@ -31,6 +32,9 @@ public:
     ~frm_IP() override;
 
     void setMessageSink(MessageSink message);
+    // Where the control connects, for the message of a Set that did not connect
+    // (LinkEndpoints::standard() unless set). Not owned: it must outlive the dialog.
+    void setEndpoints(const LinkEndpoints &endpoints) { m_endpoints = &endpoints; }
 
     // True once the dialog has been closed; its deletion may still be pending while an outer
     // event loop runs.
@@ -52,5 +56,6 @@ private:
     AddressState &m_address;
     ConnectionLabels &m_labels;
     MessageSink m_message;
+    const LinkEndpoints *m_endpoints;
     bool m_unloaded = false;
 };

@@ -89,12 +89,12 @@ void TestConsoleOptions::parse()
     QCOMPARE(int(options.tcpPort), tcpPort);
     QCOMPARE(options.journalPath, journal);
 
-    applyConsoleOptions(options);
+    LinkEndpoints endpoints;
+    applyConsoleOptions(options, endpoints);
     for (auto it = options.comPaths.cbegin(); it != options.comPaths.cend(); ++it)
-        QCOMPARE(LinkEndpoints::serialPathFor(it.key()), it.value());
+        QCOMPARE(endpoints.serialPathFor(it.key()), it.value());
     if (tcpPort != 0)
-        QCOMPARE(int(LinkEndpoints::tcpPort()), tcpPort);
-    LinkEndpoints::reset();
+        QCOMPARE(int(endpoints.tcpPort()), tcpPort);
 }
 
 void TestConsoleOptions::program_data()

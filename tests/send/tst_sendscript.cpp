@@ -2,6 +2,7 @@
 #include "protocol/CardOperations.h"
 #include "ScriptedCardControl.h"
 #include "ScriptReader.h"
+#include "transport/LinkEndpoints.h"
 
 #include <QTimer>
 
@@ -152,7 +153,8 @@ void TestSendScript::sessionCalls()
     outcome.errorCode = errorCode;
     outcome.responseCode = status;
     control.outcomes << outcome;
-    LinkSession session(control);
+    LinkEndpoints endpoints;
+    LinkSession session(control, endpoints);
     LinkTarget target;
     target.kind = LinkTarget::Kind::Tcp;
     target.host = QStringLiteral("127.0.0.1");

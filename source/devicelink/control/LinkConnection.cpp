@@ -1,19 +1,40 @@
 #include "control/LinkConnection.h"
 
 #include "control/CardControl.h"
-#include "control/LinkMeaning.h"
-#include "JournalFormat.h"
-#include "protocol/LineSpeeds.h"
-#include "transport/LinkEndpoints.h"
+#include "control/LinkWords.h"
 #include "transport/ModemLines.h"
-#include "transport/PortAccess.h"
-#include "transport/SerialTransport.h"
-#include "transport/TcpTransport.h"
+#include "transport/TransportTable.h"
 
 #include <QEventLoop>
-#include <QHostAddress>
 #include <QPointer>
 #include <QTimer>
+
+namespace {
+
+qint32 openResultFor(LinkFailure::Kind kind)
+{
+    switch (kind) {
+    case LinkFailure::Kind::NoSuchCom:
+    case LinkFailure::Kind::NoSuchDevice:
+        return CardControl::NoSuchPort;
+    case LinkFailure::Kind::NoSuchSpeed:
+        return CardControl::ArgumentsNotUnderstood;
+    case LinkFailure::Kind::CannotOpen:
+    case LinkFailure::Kind::Busy:
+        return CardControl::CannotOpen;
+    case LinkFailure::Kind::Refused:
+    case LinkFailure::Kind::Unreachable:
+    case LinkFailure::Kind::DroppedAtOnce:
+        return CardControl::ConnectionFailed;
+    case LinkFailure::Kind::TimedOut:
+        return CardControl::ConnectTimedOut;
+    case LinkFailure::Kind::Interrupted:
+        return CardControl::ConnectInterrupted;
+    }
+    return CardControl::CannotOpen;
+}
+
+} // namespace
 
 LinkConnection::LinkConnection(LinkEvents &events, QObject *parent) : QObject(parent), m_events(events) {}
 
@@ -28,43 +49,48 @@ LinkConnection::~LinkConnection()
     }
 }
 
-qint32 LinkConnection::failOpen(qint32 result, const QString &what, const QString &reason, const QString &hint)
+qint32 LinkConnection::fail(const LinkAddress &address, const LinkFailure &failure)
 {
-    m_openFailure = reason;
-    m_events.openFailed(result, what, reason, hint);
+    const qint32 result = openResultFor(failure.kind);
+    m_openFailure = LinkWords::failureReason(address, failure);
+    m_events.openFailed(result, address, failure);
     return result;
 }
 
-void LinkConnection::announceOpen(const QString &what, const char *how)
+qint32 LinkConnection::refuse(const OpenCall &call)
 {
-    m_state = State::Open;
-    m_description = what;
-    m_events.opened(what, how);
+    m_openFailure = LinkWords::openCallReason();
+    m_events.openCallRefused(call);
+    return CardControl::ArgumentsNotUnderstood;
 }
 
-qint32 LinkConnection::openSerial(qint32 port, qint32 speedCode)
+void LinkConnection::announceOpen()
+{
+    m_state = State::Open;
+    m_events.opened(m_address);
+}
+
+qint32 LinkConnection::open(const LinkAddress &address)
 {
     m_openFailure.clear();
-    const QString path = LinkEndpoints::serialPathFor(port);
-    const qint32 baudRate = LineSpeeds::bitsPerSecond(speedCode);
-    const QString what = LinkEndpoints::describeSerial(port, baudRate);
-    m_events.linkNamed(LinkEndpoints::journalName(port));
-    if (port < 1)
-        return failOpen(CardControl::NoSuchPort, QStringLiteral("COM%1").arg(port), QStringLiteral("there is no COM%1").arg(port));
-    if (baudRate == 0)
-        return failOpen(CardControl::ArgumentsNotUnderstood, QStringLiteral("COM%1 (%2)").arg(QString::number(port), path),
-                        QStringLiteral("speed code %1 names no speed").arg(speedCode));
-    auto *serial = new SerialTransport(this);
-    const SerialTransport::OpenResult opened = serial->open(path, baudRate);
-    const QString reason = serial->openError();
-    if (opened != SerialTransport::OpenResult::Opened) {
-        delete serial;
-        if (opened == SerialTransport::OpenResult::NoSuchPort)
-            return failOpen(CardControl::NoSuchPort, what, reason, LinkEndpoints::missingPortHint(port));
-        return failOpen(CardControl::CannotOpen, what, reason, joinGroupHint(checkPortAccess(path)));
+    LinkTransport *transport = makeTransport(address.kind, this);
+    if (!transport) { // a kind without a registered transport: nothing can open it
+        m_events.opening(address);
+        return fail(address, {LinkFailure::Kind::CannotOpen, {}});
     }
-    attach(serial);
-    announceOpen(what, "opened");
+    return transport->opensLater() ? openLater(transport, address) : openAtOnce(transport, address);
+}
+
+qint32 LinkConnection::openAtOnce(LinkTransport *transport, const LinkAddress &address)
+{
+    m_events.opening(address);
+    if (transport->open(address) != LinkTransport::Opening::Opened) {
+        const LinkFailure failure = transport->openFailure();
+        delete transport;
+        return fail(address, failure);
+    }
+    attach(transport, address);
+    announceOpen();
     return CardControl::Opened;
 }
 
@@ -76,11 +102,9 @@ qint32 LinkConnection::openSerial(qint32 port, qint32 speedCode)
 // - the control may even be destroyed: this call then returns without touching it.
 // The socket is never deleted while this frame could still refer to it: a torn-down transport
 // goes through deleteLater(), and this frame looks only at its own ConnectWait afterwards.
-qint32 LinkConnection::openNetwork(quint32 address)
+qint32 LinkConnection::openLater(LinkTransport *transport, const LinkAddress &address)
 {
-    m_openFailure.clear();
-    auto *tcp = new TcpTransport(this);
-    attach(tcp);
+    attach(transport, address);
     m_state = State::Connecting;
     const quint64 generation = m_generation;
 
@@ -99,18 +123,17 @@ qint32 LinkConnection::openNetwork(quint32 address)
             wait.outcome = outcome;
         loop.quit();
     };
-    connect(tcp, &TcpTransport::connected, &loop, [decide] { decide(Outcome::Connected); });
-    connect(tcp, &TcpTransport::connectFailed, &loop,
-            [decide](bool refused) { decide(refused ? Outcome::Refused : Outcome::Failed); });
+    connect(transport, &LinkTransport::opened, &loop, [decide] { decide(Outcome::Connected); });
+    connect(transport, &LinkTransport::openFailed, &loop, [decide, transport] {
+        decide(transport->openFailure().kind == LinkFailure::Kind::Refused ? Outcome::Refused : Outcome::Failed);
+    });
     QTimer limit;
     limit.setSingleShot(true);
     limit.setTimerType(Qt::PreciseTimer);
     connect(&limit, &QTimer::timeout, &loop, [decide] { decide(Outcome::TimedOut); });
     limit.start(kConnectTimeoutMs);
-    const quint16 port = LinkEndpoints::tcpPort();
-    const QString what = QStringLiteral("%1 port %2").arg(QHostAddress(address).toString()).arg(port);
-    m_events.linkNamed(QString::fromLatin1(Journal::kTcpLink.toByteArray()));
-    tcp->connectTo(address, port);
+    m_events.opening(address);
+    transport->open(address);
 
     QPointer<LinkConnection> self(this);
     if (wait.outcome == Outcome::Pending)
@@ -125,38 +148,34 @@ qint32 LinkConnection::openNetwork(quint32 address)
         // A handler that ran in the loop's last turn may have waited in turn while the peer hung
         // up; the link's loss has then been handled already and nothing is left to open.
         if (m_generation != generation || m_state != State::Connecting)
-            return failOpen(CardControl::ConnectionFailed, what, QStringLiteral("the connection dropped as soon as it was made"));
-        announceOpen(what, "connected");
+            return fail(address, {LinkFailure::Kind::DroppedAtOnce, {}});
+        announceOpen();
         return CardControl::Opened;
     case Outcome::Interrupted:
         // CloseLink ran during the wait and has torn this attempt down already.
-        m_openFailure = LinkMeaning::openResult(CardControl::ConnectInterrupted);
+        m_openFailure = LinkWords::failureReason(address, {LinkFailure::Kind::Interrupted, {}});
         return CardControl::ConnectInterrupted;
     case Outcome::Pending: // the application quit every event loop
         detach();
-        m_openFailure = LinkMeaning::openResult(CardControl::ConnectInterrupted);
+        m_openFailure = LinkWords::failureReason(address, {LinkFailure::Kind::Interrupted, {}});
         return CardControl::ConnectInterrupted;
     case Outcome::Refused:
     case Outcome::Failed: {
-        QString reason = tcp->failureReason();
-        if (!reason.isEmpty())
-            reason[0] = reason[0].toLower();
+        const LinkFailure failure = transport->openFailure();
         detach();
-        return failOpen(CardControl::ConnectionFailed, what, reason,
-                        QStringLiteral("check that the device is on and the address and port are right"));
+        return fail(address, failure);
     }
     case Outcome::TimedOut:
         detach();
-        return failOpen(CardControl::ConnectTimedOut, what,
-                        QStringLiteral("no answer within %1 seconds").arg(kConnectTimeoutMs / 1000),
-                        QStringLiteral("check that the device is on and the address is right"));
+        return fail(address, {LinkFailure::Kind::TimedOut, {}});
     }
     return CardControl::ConnectionFailed;
 }
 
-void LinkConnection::attach(LinkTransport *transport)
+void LinkConnection::attach(LinkTransport *transport, const LinkAddress &address)
 {
     m_transport = transport;
+    m_address = address;
     const quint64 generation = ++m_generation;
     // The link is torn down from the event loop, never inside the transport's own notifier.
     connect(transport, &LinkTransport::lost, this, [this, generation] { handleLost(generation); },
@@ -205,7 +224,7 @@ void LinkConnection::close()
 {
     interruptConnectWait();
     if (m_state == State::Open || m_state == State::Started)
-        m_events.closed(m_description);
+        m_events.closed(m_address);
     detach();
 }
 
@@ -214,7 +233,7 @@ void LinkConnection::handleLost(quint64 generation)
     const LinkEventBatch batch(m_events);
     if (generation != m_generation)
         return;
-    m_events.lost(m_description, m_transport ? m_transport->lostReason() : QString());
+    m_events.lost(m_address, m_transport ? m_transport->lostReason() : QString());
     emit lost();
     m_events.flush();
     detach();
@@ -230,13 +249,13 @@ bool LinkConnection::dsrInactive()
     const std::optional<bool> dsr = lines->dsrActive();
     if (dsr.has_value() && !*dsr) {
         if (!m_dsrReportedInactive)
-            m_events.dsrInactive(m_description);
+            m_events.dsrInactive(m_address);
         m_dsrReportedInactive = true;
         return true;
     }
     if (dsr.value_or(true) && m_dsrReportedInactive) {
         m_dsrReportedInactive = false;
-        m_events.dsrActiveAgain(m_description);
+        m_events.dsrActiveAgain(m_address);
     }
     return false;
 }

@@ -11,9 +11,11 @@
 class ModemLines;
 class QEventLoop;
 
-// The control's link to the device: opens a serial port or connects to a network address (with
-// the connect wait), holds the transport, notices its loss and says why, and tears it down.
-// Commands are not its business: whoever runs them follows transportChanged() and lost().
+// The control's link to the device: has the transport registered for an address's kind open it
+// (TransportTable), with the connect wait for one that opens later; holds the transport, notices
+// its loss and tells it, and tears it down. It formats no text: the hooks carry the address and
+// the failure, and LinkWords has the words. Commands are not its business: whoever runs them
+// follows transportChanged() and lost().
 //
 // Each transport it holds gets a generation, so that a loss reported by a link already torn down
 // (the report is queued) never ends the link that replaced it.
@@ -30,12 +32,12 @@ public:
 
     State state() const { return m_state; }
 
-    // CardControl::OpenResult values. The connect wait runs a local event loop; see openNetwork.
-    qint32 openSerial(qint32 port, qint32 speedCode);
-    qint32 openNetwork(quint32 address);
-    // Records a failed OpenLink (result, what was asked for, why, what to do) and returns result.
-    qint32 failOpen(qint32 result, const QString &what, const QString &reason, const QString &hint = {});
-    // Why the last OpenLink failed; empty after one that opened.
+    // Opens the link address names; a CardControl::OpenResult value. The connect wait of a
+    // transport that opens later runs a local event loop; see openLater.
+    qint32 open(const LinkAddress &address);
+    // Records an OpenLink of neither form and returns ArgumentsNotUnderstood.
+    qint32 refuse(const OpenCall &call);
+    // Why the last OpenLink failed (LinkWords::failureReason); empty after one that opened.
     QString lastOpenFailure() const { return m_openFailure; }
 
     // Open <-> Started; false when there is nothing to start.
@@ -66,9 +68,13 @@ private:
         Outcome outcome = Outcome::Pending;
     };
 
-    void attach(LinkTransport *transport);
+    qint32 openAtOnce(LinkTransport *transport, const LinkAddress &address);
+    qint32 openLater(LinkTransport *transport, const LinkAddress &address);
+    // Records a failed open and returns its OpenLink result.
+    qint32 fail(const LinkAddress &address, const LinkFailure &failure);
+    void attach(LinkTransport *transport, const LinkAddress &address);
     void detach();
-    void announceOpen(const QString &what, const char *how);
+    void announceOpen();
     void interruptConnectWait();
     void handleLost(quint64 generation);
 
@@ -78,7 +84,7 @@ private:
     quint64 m_generation = 0;
     ConnectWait *m_connectWait = nullptr;
     ModemLines *m_modemLinesOverride = nullptr;
-    QString m_description; // "COM1 (/dev/ttyUSB0, 9600 bit/s)", "127.0.0.1 port 10001"
+    LinkAddress m_address; // the link attached last: what closes, losses and DSR reports name
     QString m_openFailure;
     bool m_dsrReportedInactive = false;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transport/LinkAddress.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -15,6 +17,15 @@ enum class FrameRole {
     BadFrame,  // a damaged frame, as it came
     Stray,     // bytes outside any frame
     Dropped,   // bytes read while the line settles, unread
+};
+
+// An OpenLink call as the caller made it, for one of neither form (serial, network).
+struct OpenCall
+{
+    qint32 portOrAddress = 0;
+    qint32 speedCode = 0;
+    qint32 arg3 = 0;
+    qint32 arg4 = 0;
 };
 
 // One command as the caller handed it over.
@@ -35,8 +46,10 @@ struct CommandResult
 };
 
 // What happens on a link, told as it happens by the connection and the command exchange. Every
-// hook is one call at the point of interest; formatting, files and standard error belong to
-// whoever listens (LinkRecorder), so the state machines carry no record-keeping of their own.
+// hook is one call at the point of interest and carries data, never words: the link as an
+// address, a failure as its kind and the system's reason. Words (LinkWords), files and standard
+// error belong to whoever listens (LinkRecorder), so the state machines carry no record-keeping
+// of their own.
 //
 // The hooks of one step of the link (a response, its ACK and the command's end, say) come between
 // hold() and release(); a listener may collect them and write them together. Holds nest.
@@ -50,18 +63,21 @@ public:
     // Whatever was collected should be written now: the link is about to go away.
     virtual void flush() {}
 
-    // The link: its name in the record from now on ("com1", "tcp", "-"), and what became of it.
-    virtual void linkNamed(const QString &name) { Q_UNUSED(name); }
-    virtual void openFailed(qint32 result, const QString &what, const QString &reason, const QString &hint)
+    // The link: the one about to be opened (the record names it from now on), an OpenLink that
+    // names none (refused, with result ArgumentsNotUnderstood), and what became of it. result is
+    // the OpenLink result the caller gets.
+    virtual void opening(const LinkAddress &address) { Q_UNUSED(address); }
+    virtual void openCallRefused(const OpenCall &call) { Q_UNUSED(call); }
+    virtual void openFailed(qint32 result, const LinkAddress &address, const LinkFailure &failure)
     {
-        Q_UNUSED(result); Q_UNUSED(what); Q_UNUSED(reason); Q_UNUSED(hint);
+        Q_UNUSED(result); Q_UNUSED(address); Q_UNUSED(failure);
     }
-    // how: "opened" (a serial port) or "connected" (a network address).
-    virtual void opened(const QString &what, const char *how) { Q_UNUSED(what); Q_UNUSED(how); }
-    virtual void closed(const QString &what) { Q_UNUSED(what); }
-    virtual void lost(const QString &what, const QString &reason) { Q_UNUSED(what); Q_UNUSED(reason); }
-    virtual void dsrInactive(const QString &what) { Q_UNUSED(what); }
-    virtual void dsrActiveAgain(const QString &what) { Q_UNUSED(what); }
+    virtual void opened(const LinkAddress &address) { Q_UNUSED(address); }
+    virtual void closed(const LinkAddress &address) { Q_UNUSED(address); }
+    // reason: the transport's, in the system's words.
+    virtual void lost(const LinkAddress &address, const QString &reason) { Q_UNUSED(address); Q_UNUSED(reason); }
+    virtual void dsrInactive(const LinkAddress &address) { Q_UNUSED(address); }
+    virtual void dsrActiveAgain(const LinkAddress &address) { Q_UNUSED(address); }
 
     // A command: refused by SendCommand, started, bytes out and in, resends, the wait for a quiet
     // line, and its end.

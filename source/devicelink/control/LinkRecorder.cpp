@@ -3,8 +3,10 @@
 #include "control/CardControl.h"
 #include "control/LinkJournal.h"
 #include "control/LinkMeaning.h"
+#include "control/LinkWords.h"
 #include "JournalEvents.h"
 #include "protocol/Frame.h"
+#include "transport/LinkEndpoints.h"
 
 Q_LOGGING_CATEGORY(lcLink, "brindle.link", QtWarningMsg)
 
@@ -47,13 +49,30 @@ void LinkRecorder::event(Journal::Kind kind, const QString &text)
         m_journal->event(kind, text);
 }
 
-void LinkRecorder::linkNamed(const QString &name)
+void LinkRecorder::beginSession(const QString &linkName)
 {
     if (m_journal)
-        m_journal->beginSession(name);
+        m_journal->beginSession(linkName);
 }
 
-void LinkRecorder::openFailed(qint32 result, const QString &what, const QString &reason, const QString &hint)
+void LinkRecorder::opening(const LinkAddress &address)
+{
+    beginSession(LinkWords::journalName(address));
+}
+
+void LinkRecorder::openCallRefused(const OpenCall &call)
+{
+    beginSession(QString::fromLatin1(Journal::kNoLink.toByteArray()));
+    sayOpenFailed(CardControl::ArgumentsNotUnderstood, LinkWords::openCall(call), LinkWords::openCallReason(), {});
+}
+
+void LinkRecorder::openFailed(qint32 result, const LinkAddress &address, const LinkFailure &failure)
+{
+    sayOpenFailed(result, LinkWords::failedLink(address, failure), LinkWords::failureReason(address, failure),
+                  LinkWords::failureHint(address, failure, m_endpoints.missingPortHint()));
+}
+
+void LinkRecorder::sayOpenFailed(qint32 result, const QString &what, const QString &reason, const QString &hint)
 {
     const QString text = Journal::openFailedText(what, reason, result, LinkMeaning::openResult(result), hint);
     qCWarning(lcLink).noquote() << text;
@@ -61,36 +80,39 @@ void LinkRecorder::openFailed(qint32 result, const QString &what, const QString 
     flush();
 }
 
-void LinkRecorder::opened(const QString &what, const char *how)
+void LinkRecorder::opened(const LinkAddress &address)
 {
-    qCInfo(lcLink).noquote() << what << how;
+    const QString what = LinkWords::link(address);
+    qCInfo(lcLink).noquote() << what << LinkWords::openedWord(address);
     event(Journal::Kind::Open, what);
     flush();
 }
 
-void LinkRecorder::closed(const QString &what)
+void LinkRecorder::closed(const LinkAddress &address)
 {
+    const QString what = LinkWords::link(address);
     qCInfo(lcLink).noquote() << what << "closed";
     event(Journal::Kind::Close, what);
     flush();
 }
 
-void LinkRecorder::lost(const QString &what, const QString &reason)
+void LinkRecorder::lost(const LinkAddress &address, const QString &reason)
 {
+    const QString what = LinkWords::link(address);
     qCWarning(lcLink).noquote() << QStringLiteral("%1 lost: %2").arg(what, reason);
     event(Journal::Kind::Lost, Journal::lostText(what, reason));
 }
 
-void LinkRecorder::dsrInactive(const QString &what)
+void LinkRecorder::dsrInactive(const LinkAddress &address)
 {
-    qCWarning(lcLink).noquote() << what
+    qCWarning(lcLink).noquote() << LinkWords::link(address)
                                 << "DSR is not active: the device is off or not connected; "
                                    "commands with the DSR check fail until it comes back";
 }
 
-void LinkRecorder::dsrActiveAgain(const QString &what)
+void LinkRecorder::dsrActiveAgain(const LinkAddress &address)
 {
-    qCInfo(lcLink).noquote() << what << "DSR is active again";
+    qCInfo(lcLink).noquote() << LinkWords::link(address) << "DSR is active again";
 }
 
 void LinkRecorder::refused(qint32 code, qint32 sendResult)

@@ -4,14 +4,19 @@
 #include "control/LinkEvents.h"
 #include "JournalFormat.h"
 
+class LinkEndpoints;
 class LinkJournal;
 
-// Turns what happens on a link into words: failures and losses as one line each on standard
-// error (category brindle.link), and, when a journal is set, every event and byte of the link
-// into that journal in its line format (docs/journal.md).
+// Turns what happens on a link into words (LinkWords): failures and losses as one line each on
+// standard error (category brindle.link), and, when a journal is set, every event and byte of the
+// link into that journal in its line format (docs/journal.md).
 class LinkRecorder : public LinkEvents
 {
 public:
+    // endpoints gives the program's own advice for a missing COM device. Not owned: it must
+    // outlive the recorder.
+    explicit LinkRecorder(const LinkEndpoints &endpoints) : m_endpoints(endpoints) {}
+
     // Records into journal from now on (nullptr: no record). Not owned.
     void setJournal(LinkJournal *journal) { m_journal = journal; }
     LinkJournal *journal() const { return m_journal; }
@@ -20,13 +25,14 @@ public:
     void release() override;
     void flush() override;
 
-    void linkNamed(const QString &name) override;
-    void openFailed(qint32 result, const QString &what, const QString &reason, const QString &hint) override;
-    void opened(const QString &what, const char *how) override;
-    void closed(const QString &what) override;
-    void lost(const QString &what, const QString &reason) override;
-    void dsrInactive(const QString &what) override;
-    void dsrActiveAgain(const QString &what) override;
+    void opening(const LinkAddress &address) override;
+    void openCallRefused(const OpenCall &call) override;
+    void openFailed(qint32 result, const LinkAddress &address, const LinkFailure &failure) override;
+    void opened(const LinkAddress &address) override;
+    void closed(const LinkAddress &address) override;
+    void lost(const LinkAddress &address, const QString &reason) override;
+    void dsrInactive(const LinkAddress &address) override;
+    void dsrActiveAgain(const LinkAddress &address) override;
 
     void refused(qint32 code, qint32 sendResult) override;
     void commandStarted(const CommandRequest &request) override;
@@ -42,6 +48,9 @@ public:
 
 private:
     void event(Journal::Kind kind, const QString &text);
+    void beginSession(const QString &linkName);
+    void sayOpenFailed(qint32 result, const QString &what, const QString &reason, const QString &hint);
 
+    const LinkEndpoints &m_endpoints;
     LinkJournal *m_journal = nullptr;
 };

@@ -1,9 +1,12 @@
 #include "control/Plenko.h"
 
-#include "control/LinkMeaning.h"
+#include "transport/LinkEndpoints.h"
 
-Plenko::Plenko(QObject *parent)
-    : QObject(parent), m_connection(m_recorder, this), m_exchange(m_recorder, m_clock, this)
+Plenko::Plenko(QObject *parent) : Plenko(LinkEndpoints::standard(), parent) {}
+
+Plenko::Plenko(const LinkEndpoints &endpoints, QObject *parent)
+    : QObject(parent), m_endpoints(endpoints), m_recorder(endpoints), m_connection(m_recorder, this),
+      m_exchange(m_recorder, m_clock, this)
 {
     // The parts are members and children both: members for their lifetime, children so that the
     // transport they hold is found among the control's (tests reach the port that way).
@@ -59,14 +62,10 @@ QVariant Plenko::OpenLink(qint32 &portOrAddress, qint32 &speedCode, qint32 arg3,
     if (m_connection.state() != LinkConnection::State::None)
         return AlreadyOpen;
     if (arg3 == 1 && arg4 == 1)
-        return m_connection.openSerial(portOrAddress, speedCode);
+        return m_connection.open(m_endpoints.serialAddress(portOrAddress, speedCode));
     if (speedCode == -1 && arg3 == -1 && arg4 == -1)
-        return m_connection.openNetwork(quint32(portOrAddress));
-    m_recorder.linkNamed(QStringLiteral("-"));
-    return m_connection.failOpen(
-        ArgumentsNotUnderstood,
-        QStringLiteral("OpenLink(%1, %2, %3, %4)").arg(portOrAddress).arg(speedCode).arg(arg3).arg(arg4),
-        LinkMeaning::openResult(ArgumentsNotUnderstood));
+        return m_connection.open(m_endpoints.tcpAddress(quint32(portOrAddress)));
+    return m_connection.refuse({portOrAddress, speedCode, arg3, arg4});
 }
 
 QVariant Plenko::CloseLink()

@@ -9,6 +9,7 @@
 
 #include <QObject>
 
+class LinkEndpoints;
 class LinkJournal;
 class ModemLines;
 
@@ -37,7 +38,11 @@ public:
     static constexpr int kQuietGapMs = CommandExchange::kQuietGapMs;
     static constexpr int kMaxSettleMs = CommandExchange::kMaxSettleMs;
 
+    // The links are where endpoints says (LinkEndpoints::standard() when none is given: the
+    // environment and the defaults). Not owned: the endpoints must outlive the control; the
+    // control reads them at each OpenLink.
     explicit Plenko(QObject *parent = nullptr);
+    explicit Plenko(const LinkEndpoints &endpoints, QObject *parent = nullptr);
     ~Plenko() override;
 
     QVariant Version() override;
@@ -71,6 +76,7 @@ public:
     void setModemLinesForTesting(ModemLines *lines) { m_connection.setModemLinesForTesting(lines); }
 
 private:
+    const LinkEndpoints &m_endpoints;
     // Declared in this order so that the exchange goes first and the recorder last.
     LinkRecorder m_recorder;
     SystemExchangeClock m_clock;

@@ -1,32 +1,10 @@
 #include "transport/LinkEndpoints.h"
 
-#include "JournalFormat.h"
+#include "protocol/LineSpeeds.h"
 
 #include <QRegularExpression>
 
-#include <array>
-#include <optional>
-
-namespace LinkEndpoints {
-
 namespace {
-
-// The program runs on one thread; these are set once from the command line before any link opens.
-std::array<QString, kLastCom + 1> g_comPaths;
-std::array<bool, kLastCom + 1> g_namedByPath{};
-quint16 g_tcpPort = 0;
-QString g_missingPortHint;
-
-const char *const kDefaultMissingPortHint =
-    "list the serial ports with --list-ports and name COM%1's device with --com %1=PATH";
-const char *const kMissingDeviceHint =
-    "check the path (a USB adapter may have come back under another name); brindle --list-ports "
-    "lists the serial ports";
-
-bool namedByPath(qint32 port)
-{
-    return port >= kFirstCom && port <= kLastCom && g_namedByPath[size_t(port)] && !g_comPaths[size_t(port)].isEmpty();
-}
 
 std::optional<quint16> readPort(const QString &text)
 {
@@ -37,67 +15,75 @@ std::optional<quint16> readPort(const QString &text)
     return quint16(port);
 }
 
+bool isCom(qint32 port)
+{
+    return port >= LinkEndpoints::kFirstCom && port <= LinkEndpoints::kLastCom;
+}
+
 } // namespace
 
-ComPath comPath(qint32 port)
+const LinkEndpoints &LinkEndpoints::standard()
 {
-    if (port >= kFirstCom && port <= kLastCom && !g_comPaths[size_t(port)].isEmpty())
-        return {g_comPaths[size_t(port)], Source::CommandLine};
+    static const LinkEndpoints endpoints;
+    return endpoints;
+}
+
+bool LinkEndpoints::namedByPath(qint32 port) const
+{
+    return isCom(port) && m_namedByPath[size_t(port)] && !m_comPaths[size_t(port)].isEmpty();
+}
+
+LinkEndpoints::ComPath LinkEndpoints::comPath(qint32 port) const
+{
+    if (isCom(port) && !m_comPaths[size_t(port)].isEmpty())
+        return {m_comPaths[size_t(port)], Source::CommandLine};
     const QString configured = qEnvironmentVariable(qPrintable(QStringLiteral("PLENKO_COM%1").arg(port)));
     if (!configured.isEmpty())
         return {configured, Source::Environment};
     return {QStringLiteral("/dev/ttyS%1").arg(qint64(port) - 1), Source::Default};
 }
 
-std::optional<ComAssignment> readComAssignment(const QString &text)
+std::optional<LinkEndpoints::ComAssignment> LinkEndpoints::readComAssignment(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral("^([1-9])=(.+)$"));
+    static const QRegularExpression form(QStringLiteral("^([1-9][0-9]*)=(.+)$"));
     const QRegularExpressionMatch match = form.match(text);
     if (!match.hasMatch())
         return std::nullopt;
-    return ComAssignment{match.captured(1).toInt(), match.captured(2)};
+    bool ok = false;
+    const int port = match.captured(1).toInt(&ok);
+    if (!ok || !isCom(port))
+        return std::nullopt;
+    return ComAssignment{port, match.captured(2)};
 }
 
-QString serialPathFor(qint32 port)
+QString LinkEndpoints::serialPathFor(qint32 port) const
 {
     return comPath(port).path;
 }
 
-void setComPath(int port, const QString &path)
+void LinkEndpoints::setComPath(int port, const QString &path)
 {
-    if (port >= kFirstCom && port <= kLastCom) {
-        g_comPaths[size_t(port)] = path;
-        g_namedByPath[size_t(port)] = false;
+    if (isCom(port)) {
+        m_comPaths[size_t(port)] = path;
+        m_namedByPath[size_t(port)] = false;
     }
 }
 
-void setComDevice(int port, const QString &path)
+void LinkEndpoints::setComDevice(int port, const QString &path)
 {
     setComPath(port, path);
-    if (port >= kFirstCom && port <= kLastCom)
-        g_namedByPath[size_t(port)] = true;
+    if (isCom(port))
+        m_namedByPath[size_t(port)] = true;
 }
 
-QString describeSerial(qint32 port, qint32 baudRate)
+quint16 LinkEndpoints::tcpPort() const
 {
-    if (namedByPath(port))
-        return QStringLiteral("%1 (%2 bit/s)").arg(serialPathFor(port), QString::number(baudRate));
-    return QStringLiteral("COM%1 (%2, %3 bit/s)").arg(QString::number(port), serialPathFor(port), QString::number(baudRate));
-}
-
-QString journalName(qint32 port)
-{
-    return QString::fromLatin1(namedByPath(port) ? Journal::kDeviceLink.toByteArray() : Journal::serialLinkName(port));
-}
-
-quint16 tcpPort()
-{
-    if (g_tcpPort != 0)
-        return g_tcpPort;
+    if (m_tcpPort != 0)
+        return m_tcpPort;
     return readPort(qEnvironmentVariable("PLENKO_TCP_PORT")).value_or(kDefaultTcpPort);
 }
 
-QString tcpPortEnvironmentError()
+QString LinkEndpoints::tcpPortEnvironmentError()
 {
     const QString value = qEnvironmentVariable("PLENKO_TCP_PORT");
     if (value.isEmpty() || readPort(value))
@@ -106,31 +92,33 @@ QString tcpPortEnvironmentError()
                           "port %2").arg(value).arg(kDefaultTcpPort);
 }
 
-void setTcpPort(quint16 port)
+void LinkEndpoints::setTcpPort(quint16 port)
 {
-    g_tcpPort = port;
+    m_tcpPort = port;
 }
 
-QString missingPortHint(qint32 port)
+void LinkEndpoints::setMissingPortHint(const QString &hintTemplate)
 {
-    if (namedByPath(port))
-        return QString::fromLatin1(kMissingDeviceHint);
-    const QString hint = g_missingPortHint.isEmpty() ? QString::fromLatin1(kDefaultMissingPortHint) : g_missingPortHint;
-    return hint.arg(port);
+    m_missingPortHint = hintTemplate;
 }
 
-void setMissingPortHint(const QString &hintTemplate)
+LinkAddress LinkEndpoints::serialAddress(qint32 port, qint32 speedCode) const
 {
-    g_missingPortHint = hintTemplate;
+    LinkAddress address;
+    address.kind = LinkAddress::Kind::Serial;
+    address.com = port;
+    address.path = serialPathFor(port);
+    address.speedCode = speedCode;
+    address.baudRate = LineSpeeds::bitsPerSecond(speedCode);
+    address.namedByPath = namedByPath(port);
+    return address;
 }
 
-void reset()
+LinkAddress LinkEndpoints::tcpAddress(quint32 ipv4) const
 {
-    g_missingPortHint.clear();
-    for (QString &path : g_comPaths)
-        path.clear();
-    g_namedByPath.fill(false);
-    g_tcpPort = 0;
+    LinkAddress address;
+    address.kind = LinkAddress::Kind::Tcp;
+    address.ipv4 = ipv4;
+    address.port = tcpPort();
+    return address;
 }
-
-} // namespace LinkEndpoints

@@ -2,6 +2,12 @@
 
 #include <QIODevice>
 
+LinkTransport::Opening LinkTransport::open(const LinkAddress &address)
+{
+    Q_UNUSED(address);
+    return refuseOpen({LinkFailure::Kind::CannotOpen, {}});
+}
+
 bool LinkTransport::send(QByteArrayView bytes)
 {
     if (m_lost || !m_device || !isReady())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transport/LinkAddress.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
@@ -8,9 +10,10 @@
 class ModemLines;
 class QIODevice;
 
-// One open byte link to the device: a serial port or a TCP connection. The control above it
-// speaks the frame protocol and does not care which one it holds. Both links write and read
-// through this class; a subclass opens its device, reports its failures and closes it.
+// One byte link to the device: a serial port or a TCP connection. The control above it speaks
+// the frame protocol and does not care which one it holds. Both links write and read through
+// this class; a subclass opens the address it is registered for (TransportTable), reports its
+// failures and closes it.
 //
 // A transport reports the end of its link once, through lost(), and never closes itself under
 // its owner: the owner tears it down (shutDown(), then deleteLater()) when it handles lost().
@@ -23,7 +26,27 @@ public:
     // link never comes near this.
     static constexpr qint64 kMaxPendingOutput = 256 * 1024;
 
+    // How open() answers.
+    enum class Opening {
+        Opened,  // open now
+        Failed,  // did not open; openFailure() says why
+        Pending, // the answer comes through opened() or openFailed()
+    };
+
     using QObject::QObject;
+
+    // Opens the link that address names. A transport that opens at once (opensLater() false)
+    // answers Opened or Failed and emits neither signal. One that opens later answers Pending and
+    // reports through opened() or openFailed() once (nothing after shutDown()); that report may
+    // come from inside this call, when the system refuses at once, so its receivers are connected
+    // before the call.
+    // A link that is made open (one in memory) has no address to open: it answers Failed.
+    virtual Opening open(const LinkAddress &address);
+    // Whether open() waits for the far end (a connection being made): its owner then holds the
+    // transport during the wait and may give up on it.
+    virtual bool opensLater() const { return false; }
+    // Why the last open() failed; meaningful once it has answered Failed or emitted openFailed().
+    LinkFailure openFailure() const { return m_openFailure; }
 
     // Queues bytes for the line. False when the link is gone or the bytes cannot be queued; in
     // that case lost() has been (or already was) reported.
@@ -41,6 +64,10 @@ public:
     QString lostReason() const { return m_lostReason; }
 
 signals:
+    // The outcome of an open() that answered Pending.
+    void opened();
+    void openFailed();
+
     void bytesArrived(const QByteArray &bytes);
     void lost();
 
@@ -67,8 +94,22 @@ protected:
     // Marks the link as gone without a report: the owner closed it.
     void markClosed() { m_lost = true; }
 
+    // Records why open() fails, for an answer of Failed.
+    Opening refuseOpen(const LinkFailure &failure)
+    {
+        m_openFailure = failure;
+        return Opening::Failed;
+    }
+    // Records why a pending open failed and reports it.
+    void reportOpenFailed(const LinkFailure &failure)
+    {
+        m_openFailure = failure;
+        emit openFailed();
+    }
+
 private:
     QIODevice *m_device = nullptr;
     bool m_lost = false;
     QString m_lostReason;
+    LinkFailure m_openFailure;
 };

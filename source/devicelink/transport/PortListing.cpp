@@ -48,11 +48,11 @@ QString accessText(const QString &path)
 }
 
 // The COM ports that point at path, directly or through a link.
-QStringList comsFor(const QString &path)
+QStringList comsFor(const LinkEndpoints &endpoints, const QString &path)
 {
     QStringList coms;
     for (int port = LinkEndpoints::kFirstCom; port <= LinkEndpoints::kLastCom; ++port) {
-        const LinkEndpoints::ComPath com = LinkEndpoints::comPath(port);
+        const LinkEndpoints::ComPath com = endpoints.comPath(port);
         const QString resolved = QFileInfo(com.path).canonicalFilePath();
         if (com.path == path || (!resolved.isEmpty() && resolved == path))
             coms << QStringLiteral("COM%1 (%2)").arg(port).arg(sourceName(com.source, port));
@@ -68,7 +68,7 @@ void addField(QString &out, const char *key, const QString &value)
 
 } // namespace
 
-QString serialPortListing()
+QString serialPortListing(const LinkEndpoints &endpoints)
 {
     QString out;
     const QHash<QString, QString> byId = byIdNames();
@@ -85,7 +85,7 @@ QString serialPortListing()
                                         .arg(port.productIdentifier(), 4, 16, QLatin1Char('0')));
         addField(out, "serial-number", port.serialNumber());
         addField(out, "may-open", accessText(path));
-        const QStringList coms = comsFor(path);
+        const QStringList coms = comsFor(endpoints, path);
         addField(out, "mapped-to", coms.isEmpty() ? QStringLiteral("-") : coms.join(QStringLiteral(", ")));
     }
     if (ports.isEmpty())
@@ -94,7 +94,7 @@ QString serialPortListing()
 
     out += QStringLiteral("\nCOM ports now:\n");
     for (int port = LinkEndpoints::kFirstCom; port <= LinkEndpoints::kLastCom; ++port) {
-        const LinkEndpoints::ComPath com = LinkEndpoints::comPath(port);
+        const LinkEndpoints::ComPath com = endpoints.comPath(port);
         out += QStringLiteral("  COM%1 %2 (%3) may-open: %4\n")
                    .arg(QString::number(port), com.path, sourceName(com.source, port), accessText(com.path));
     }

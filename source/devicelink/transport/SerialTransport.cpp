@@ -18,6 +18,26 @@ SerialTransport::~SerialTransport()
     shutDown();
 }
 
+LinkTransport::Opening SerialTransport::open(const LinkAddress &address)
+{
+    using Kind = LinkFailure::Kind;
+    if (address.com < 1)
+        return refuseOpen({Kind::NoSuchCom, {}});
+    if (address.baudRate == 0)
+        return refuseOpen({Kind::NoSuchSpeed, {}});
+    switch (open(address.path, address.baudRate)) {
+    case OpenResult::Opened:
+        return Opening::Opened;
+    case OpenResult::NoSuchPort:
+        return refuseOpen({Kind::NoSuchDevice, m_openError});
+    case OpenResult::CannotOpen:
+        return refuseOpen({Kind::CannotOpen, m_openError});
+    case OpenResult::Busy:
+        return refuseOpen({Kind::Busy, m_openError});
+    }
+    return refuseOpen({Kind::CannotOpen, m_openError});
+}
+
 SerialTransport::OpenResult SerialTransport::open(const QString &path, qint32 baudRate)
 {
     m_port->setPortName(path);

@@ -20,6 +20,10 @@ public:
     explicit SerialTransport(QObject *parent = nullptr);
     ~SerialTransport() override;
 
+    // A serial address: its device at its speed. A COM below 1 and a speed code that names no
+    // speed are refused before any device is tried.
+    Opening open(const LinkAddress &address) override;
+
     OpenResult open(const QString &path, qint32 baudRate);
     // Why the last open() failed, in the system's words ("Permission denied"); for a busy port,
     // who holds it and what to do.

@@ -23,6 +23,12 @@ TcpTransport::~TcpTransport()
     shutDown();
 }
 
+LinkTransport::Opening TcpTransport::open(const LinkAddress &address)
+{
+    connectTo(address.ipv4, address.port);
+    return Opening::Pending;
+}
+
 void TcpTransport::connectTo(quint32 ipv4, quint16 port)
 {
     m_socket->connectToHost(QHostAddress(ipv4), port);
@@ -49,6 +55,7 @@ void TcpTransport::handleConnected()
     m_connected = true;
     // Frames and single ACK bytes go out at once instead of waiting to be coalesced.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    emit opened();
     emit connected();
 }
 
@@ -62,8 +69,9 @@ void TcpTransport::handleError(QAbstractSocket::SocketError error)
         if (m_failed)
             return;
         m_failed = true;
-        m_failureReason = m_socket->errorString();
-        emit connectFailed(error == QAbstractSocket::ConnectionRefusedError);
+        reportOpenFailed({error == QAbstractSocket::ConnectionRefusedError ? LinkFailure::Kind::Refused
+                                                                           : LinkFailure::Kind::Unreachable,
+                          m_socket->errorString()});
         return;
     }
     // A peer that closes mid-frame has delivered its last bytes through readyRead already; take

@@ -6,8 +6,9 @@
 
 class QTcpSocket;
 
-// A TCP connection to the device. Until connected() it reports failure through connectFailed();
-// once connected, any socket error or the peer's close ends the link (lost()).
+// A TCP connection to the device. It opens later: until opened() it reports failure through
+// openFailed(), refused or unreachable with the system's words; once connected, any socket error
+// or the peer's close ends the link (lost()).
 class TcpTransport : public LinkTransport
 {
     Q_OBJECT
@@ -15,16 +16,17 @@ public:
     explicit TcpTransport(QObject *parent = nullptr);
     ~TcpTransport() override;
 
-    // Starts connecting; the outcome arrives as connected() or connectFailed().
+    // Starts connecting to the address's IPv4 address and port; answers Pending.
+    Opening open(const LinkAddress &address) override;
+    bool opensLater() const override { return true; }
+    // Starts connecting; the outcome arrives as opened() (then connected()) or openFailed().
     void connectTo(quint32 ipv4, quint16 port);
 
     void shutDown() override;
-    // Why connecting failed, in the system's words ("Connection refused").
-    QString failureReason() const { return m_failureReason; }
 
 signals:
+    // The connection is made: emitted right after opened(), for whoever follows the socket itself.
     void connected();
-    void connectFailed(bool refused);
 
 private:
     bool isReady() const override { return m_connected; }
@@ -37,5 +39,4 @@ private:
     bool m_connected = false;
     bool m_failed = false;
     bool m_pushing = false; // inside pushOut()
-    QString m_failureReason;
 };

@@ -73,14 +73,14 @@ QList<JournalLine> journalBytes(const QByteArray &journal)
     return lines;
 }
 
-qint32 openTo(Plenko &control, const EmulatorProcess &emulator, Line line)
+qint32 openTo(Plenko &control, LinkEndpoints &endpoints, const EmulatorProcess &emulator, Line line)
 {
     if (line == Line::Tcp) {
-        LinkEndpoints::setTcpPort(emulator.tcpPort());
+        endpoints.setTcpPort(emulator.tcpPort());
         qint32 address = qint32(0x7F000001), speed = -1;
         return control.OpenLink(address, speed, -1, -1).toInt();
     }
-    LinkEndpoints::setComPath(1, emulator.ptyPath());
+    endpoints.setComPath(1, emulator.ptyPath());
     qint32 port = 1, speed = 5;
     return control.OpenLink(port, speed, 1, 1).toInt();
 }
@@ -100,7 +100,6 @@ class TestLinkRecord : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanup() { LinkEndpoints::reset(); }
     void everyNumberHasAMeaning_data();
     void everyNumberHasAMeaning();
     void journalOfASession_data();
@@ -167,9 +166,10 @@ void TestLinkRecord::journalOfASession()
     struct stat status {};
     QVERIFY(::stat(path.constData(), &status) == 0);
     QCOMPARE(status.st_mode & 07777, mode_t(existingMode >= 0 ? existingMode : 0600));
-    Plenko control;
+    LinkEndpoints endpoints;
+    Plenko control(endpoints);
     control.setJournal(&journal);
-    QCOMPARE(openTo(control, emulator, line), qint32(Plenko::Opened));
+    QCOMPARE(openTo(control, endpoints, emulator, line), qint32(Plenko::Opened));
     control.StartLink(0);
     QVERIFY(run(control, DeviceCommand::MagneticData, "%ABC?"));
     QVERIFY(run(control, DeviceCommand::MagneticWrite, "2"));
@@ -294,8 +294,9 @@ void TestLinkRecord::portThatDoesNotOpen()
     }
 
     LinkMessages messages;
-    LinkEndpoints::setComPath(4, path);
-    Plenko control;
+    LinkEndpoints endpoints;
+    endpoints.setComPath(4, path);
+    Plenko control(endpoints);
     qint32 port = 4, speed = 2;
     const qint32 result = control.OpenLink(port, speed, 1, 1).toInt();
     QCOMPARE(result, permission ? qint32(Plenko::CannotOpen) : qint32(Plenko::NoSuchPort));

@@ -765,10 +765,10 @@ void TestPlenko::comPortPaths()
         qunsetenv(variable.constData());
     else
         qputenv(variable.constData(), configured);
-    LinkEndpoints::setComPath(port, commandLine);
-    QCOMPARE(LinkEndpoints::serialPathFor(port), path);
+    LinkEndpoints endpoints;
+    endpoints.setComPath(port, commandLine);
+    QCOMPARE(endpoints.serialPathFor(port), path);
     qunsetenv(variable.constData());
-    LinkEndpoints::reset();
 }
 
 void TestPlenko::speedCodesReachTheLine_data()
