@@ -112,8 +112,10 @@ SendOptions parseSendOptions(const QStringList &arguments)
         } else {
             bool ok = false;
             link.com = value.toInt(&ok);
-            if (!ok || link.com < 1 || link.com > 9)
-                return usageError(QStringLiteral("--com takes a port number from 1 to 9 (got '%1')").arg(value));
+            if (!ok || link.com < LinkEndpoints::kFirstCom || link.com > LinkEndpoints::kLastCom)
+                return usageError(QStringLiteral("--com takes a port number from %1 to %2 (got '%3')")
+                                      .arg(QString::number(LinkEndpoints::kFirstCom),
+                                           QString::number(LinkEndpoints::kLastCom), value));
         }
         link.kind = LinkTarget::Kind::Com;
     } else if (const QString error = readTcpTarget(parser.value(tcp), link); !error.isEmpty()) {

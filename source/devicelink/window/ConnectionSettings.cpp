@@ -1,5 +1,7 @@
 #include "window/ConnectionSettings.h"
 
+#include "transport/LinkEndpoints.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
@@ -21,11 +23,23 @@ ConnectionSettings::ConnectionSettings(CardControl &control, ConnectionLabels &l
 
 QList<ConnectionSettings::PortItem> ConnectionSettings::portItems()
 {
-    return {
-        {"mnu_Com1", "COM1", 1}, {"mnu_Com2", "COM2", 2}, {"mnu_Com3", "COM3", 3},
-        {"mnu_Com4", "COM4", 4}, {"mnu_Com5", "COM5", 5}, {"mnu_Com6", "COM6", 6},
-        {"mnu_Com7", "COM7", 7}, {"mnu_Com8", "COM8", 8}, {"mnu_Com9", "COM9", 9},
+    // One entry per COM the endpoints know ("mnu_Com3", "COM3"); the texts are made once and
+    // kept, so that the items can hand them out as plain C strings.
+    struct Texts
+    {
+        QByteArray menuName, caption;
     };
+    static const QList<Texts> texts = [] {
+        QList<Texts> all;
+        for (int port = LinkEndpoints::kFirstCom; port <= LinkEndpoints::kLastCom; ++port)
+            all.append({"mnu_Com" + QByteArray::number(port), "COM" + QByteArray::number(port)});
+        return all;
+    }();
+    QList<PortItem> items;
+    int port = LinkEndpoints::kFirstCom;
+    for (const Texts &text : texts)
+        items.append({text.menuName.constData(), text.caption.constData(), port++});
+    return items;
 }
 
 QList<ConnectionSettings::SpeedItem> ConnectionSettings::speedItems()
@@ -47,7 +61,7 @@ QList<ConnectionSettings::SpeedItem> ConnectionSettings::speedItems()
 
 std::optional<QString> ConnectionSettings::portText(qint32 port)
 {
-    if (port < 1 || port > 9)
+    if (port < LinkEndpoints::kFirstCom || port > LinkEndpoints::kLastCom)
         return std::nullopt;
     return QStringLiteral("Com%1 ,").arg(port);
 }

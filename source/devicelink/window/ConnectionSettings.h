@@ -39,11 +39,13 @@ public:
     ConnectionSettings(CardControl &control, ConnectionLabels &labels, QTimer &Timer1,
                        QObject *parent = nullptr);
 
-    // The menu entries in menu order, so that the window can bind them in a loop.
+    // The menu entries in menu order, so that the window can bind them in a loop; one port entry
+    // per COM of LinkEndpoints.
     static QList<PortItem> portItems();
     static QList<SpeedItem> speedItems();
 
-    // Label texts: "Com3 ," for port 3, "19200bps" for speed code 1; nothing outside 1-9 / 1-5.
+    // Label texts: "Com3 ," for port 3, "19200bps" for speed code 1; nothing outside COM1-COM9
+    // (LinkEndpoints::kFirstCom to kLastCom) / speed codes 1-5.
     static std::optional<QString> portText(qint32 port);
     static std::optional<QString> speedText(qint32 speedCode);
 
