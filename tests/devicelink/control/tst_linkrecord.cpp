@@ -4,12 +4,15 @@
 #include "control/Plenko.h"
 #include "ScriptedPeer.h"
 #include "TestHelpers.h"
+#include "transport/TcpTransport.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 #include <grp.h>
@@ -107,6 +110,8 @@ private slots:
     void journalOnAFullDisk();
     void portThatDoesNotOpen_data();
     void portThatDoesNotOpen();
+    void lossDuringTheConnectWait_data();
+    void lossDuringTheConnectWait();
 };
 
 void TestLinkRecord::everyNumberHasAMeaning_data()
@@ -317,6 +322,60 @@ void TestLinkRecord::portThatDoesNotOpen()
         QVERIFY2(said.contains("usermod -aG dialout"), qPrintable(said));
     QCOMPARE(control.lastOpenFailure(), permission ? QStringLiteral("Permission denied")
                                                    : QStringLiteral("No such file or directory"));
+}
+
+void TestLinkRecord::lossDuringTheConnectWait_data()
+{
+    QTest::addColumn<bool>("hadALink"); // the control had another link open and closed before
+    QTest::newRow("first link") << false;
+    QTest::newRow("after another link") << true;
+}
+
+// The connection comes up, but a handler that runs in the connect wait's last turn waits in a loop
+// of its own while the far end hangs up: the loss is told before OpenLink returns, and it names
+// the link being connected, not one the control had before (or none).
+void TestLinkRecord::lossDuringTheConnectWait()
+{
+    QFETCH(bool, hadALink);
+    ScriptedPeer before(Line::Tcp);
+    ScriptedPeer peer(Line::Tcp);
+    QVERIFY(before.start());
+    QVERIFY(peer.start());
+    LinkEndpoints endpoints;
+    Plenko control(endpoints);
+    qint32 address = qint32(0x7F000001), speed = -1;
+    if (hadALink) {
+        endpoints.setTcpPort(before.port());
+        QCOMPARE(control.OpenLink(address, speed, -1, -1).toInt(), qint32(Plenko::Opened));
+        QPointer<LinkTransport> old = control.findChild<LinkTransport *>();
+        control.CloseLink();
+        // Gone before the next link's wait, so that the handler below finds the new transport.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(old.isNull());
+    }
+
+    LinkMessages messages;
+    endpoints.setTcpPort(peer.port());
+    const QString link = QStringLiteral("127.0.0.1 port %1").arg(peer.port());
+    bool handlerRan = false;
+    QObject context;
+    QTimer::singleShot(0, &context, [&] {
+        auto *transport = control.findChild<TcpTransport *>();
+        QVERIFY(transport);
+        connect(transport, &TcpTransport::connected, &context, [&] {
+            handlerRan = true;
+            QVERIFY(waitUntil([&] { return peer.lineOpen(); }));
+            peer.closeLine();
+            QVERIFY(waitUntil([&] { return !messages.lines().isEmpty(); }));
+        });
+    });
+    QCOMPARE(control.OpenLink(address, speed, -1, -1).toInt(), qint32(Plenko::ConnectionFailed));
+    QVERIFY(handlerRan);
+    QCOMPARE(messages.lines().size(), 2);
+    QCOMPARE(messages.lines().at(0), link + QStringLiteral(" lost: the device closed the connection"));
+    QVERIFY2(messages.lines().at(1).startsWith(link + QStringLiteral(" does not open: the connection dropped as soon "
+                                                                      "as it was made (OpenLink result 3")),
+             qPrintable(messages.lines().at(1)));
 }
 
 QTEST_GUILESS_MAIN(TestLinkRecord)
