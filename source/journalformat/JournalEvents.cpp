@@ -1,6 +1,7 @@
 #include "JournalEvents.h"
 
 #include "JournalFormat.h"
+#include "protocol/HexDigit.h"
 
 namespace Journal {
 
@@ -13,13 +14,7 @@ bool isDigit(char c)
 
 int hexValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return hexDigitValue(char16_t(uchar(c)));
 }
 
 QString hex2(int value)

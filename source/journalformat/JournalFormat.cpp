@@ -1,6 +1,7 @@
 #include "JournalFormat.h"
 
 #include "protocol/DeviceText.h"
+#include "protocol/HexDigit.h"
 
 #include <cstdio>
 #include <cstring>
@@ -23,11 +24,12 @@ int digits(const char *p, int count)
     return value;
 }
 
-// The journal's hexadecimal digits (lower case, as it writes them); -1 for anything else.
+// The journal's hexadecimal digits (lower case only, as it writes them), as a table: this runs for
+// every byte of every line a tool reads.
 constexpr std::array<int, 256> kHexValue = [] {
     std::array<int, 256> table{};
     for (int i = 0; i < 256; ++i)
-        table[size_t(i)] = i >= '0' && i <= '9' ? i - '0' : i >= 'a' && i <= 'f' ? i - 'a' + 10 : -1;
+        table[size_t(i)] = i >= 'A' && i <= 'F' ? -1 : hexDigitValue(char16_t(i));
     return table;
 }();
 

@@ -151,17 +151,6 @@ LeadingNumber readDecimal(Cursor &cursor)
 
 } // namespace
 
-int hexDigitValue(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    return -1;
-}
 
 LeadingNumber readLeadingNumber(QStringView text)
 {

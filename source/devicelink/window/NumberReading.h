@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/HexDigit.h"
+
 #include <QChar>
 #include <QStringView>
 #include <QtGlobal>
@@ -18,9 +20,6 @@ struct LeadingNumber
 };
 
 LeadingNumber readLeadingNumber(QStringView text);
-
-// The value of one hexadecimal digit (0-9, A-F, a-f), or -1 for any other character.
-int hexDigitValue(QChar c);
 
 // Nearest integer, a value halfway between two going to the even one (2.5 -> 2, 3.5 -> 4).
 double roundHalfEven(double value);
