@@ -61,7 +61,3 @@ private:
     QTimer m_replayEnd;          // then the client's time to close, or to be quiet
     int m_startFailureStatus = 1;
 };
-
-// Makes SIGINT and SIGTERM end the event loop (through a self-pipe, so the handler itself does
-// nothing but write one byte).
-void quitOnTerminationSignals();

@@ -1,5 +1,6 @@
 #include "Emulator.h"
 #include "EmulatorOptions.h"
+#include "InterruptWatcher.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -36,7 +37,10 @@ int main(int argc, char *argv[])
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
-    quitOnTerminationSignals();
+    // Made before the emulator and so ended after it: a signal while it shuts down is still
+    // taken, and the pseudo-terminal's link is removed.
+    InterruptWatcher watcher;
+    QObject::connect(&watcher, &InterruptWatcher::interrupted, app.get(), &QCoreApplication::quit);
 
     Emulator emulator(options);
     if (!emulator.start(&error)) {

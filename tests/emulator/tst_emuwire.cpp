@@ -3,6 +3,7 @@
 #include "WireClient.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -52,6 +53,7 @@ private slots:
     void surfacePicture();
     void commandLine_data();
     void commandLine();
+    void terminatesCleanly_data();
     void terminatesCleanly();
 };
 
@@ -487,17 +489,30 @@ void TestEmuWire::commandLine()
     QVERIFY2(all.contains(output), all.constData());
 }
 
+void TestEmuWire::terminatesCleanly_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+// Each signal the help names ends the emulator as Ctrl-C does: status 0, the pseudo-terminal's
+// link removed.
 void TestEmuWire::terminatesCleanly()
 {
-    EmulatorProcess emu({false, kFast});
+    QFETCH(int, signalNumber);
+    EmulatorProcess emu({true, kFast});
     QVERIFY2(emu.start(), qPrintable(emu.errorText()));
     TcpChannel channel;
     QVERIFY(channel.connectTo(emu.tcpPort()));
+    QVERIFY(QFileInfo(emu.ptyPath()).isSymLink());
     QProcess *process = emu.process();
-    ::kill(pid_t(process->processId()), SIGINT);
+    ::kill(pid_t(process->processId()), signalNumber);
     QVERIFY(process->waitForFinished(5000));
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), 0);
+    QVERIFY(!QFileInfo(emu.ptyPath()).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(TestEmuWire)

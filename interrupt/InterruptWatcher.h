@@ -5,12 +5,14 @@
 class QSocketNotifier;
 
 // Turns SIGINT (Ctrl-C), SIGTERM (what systemd and timeout send) and SIGHUP (a closed terminal or
-// SSH session) into a Qt signal, so that each ends a run as Ctrl-C does: the running command
-// aborted, the link closed, the journal's last lines written. The signal handler only writes the
-// signal's number into a pipe (async-signal-safe); the event loop sees the pipe become readable
-// and emits interrupted(), so that the reaction runs as an ordinary event, where it may call the
-// control. One instance at a time; the handlers are installed by the constructor and the defaults
-// restored by the destructor.
+// SSH session) into a Qt signal, so that a program ends on any of them as on Ctrl-C, tidily:
+// kestra-send aborts the running command, closes the link and writes the journal's last lines;
+// kestra-emu removes its pseudo-terminal's link. The signal handler only writes the signal's
+// number into a pipe (async-signal-safe); the event loop sees the pipe become readable and emits
+// interrupted() once, for the first signal, so that the reaction runs as an ordinary event, where
+// it may call anything. One instance at a time, made after the application object; the handlers
+// are installed by the constructor and the defaults restored by the destructor, so that a signal
+// after it ends the program at once.
 class InterruptWatcher : public QObject
 {
     Q_OBJECT
