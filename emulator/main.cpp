@@ -1,3 +1,4 @@
+#include "BrindleVersion.h"
 #include "Emulator.h"
 #include "EmulatorOptions.h"
 #include "InterruptWatcher.h"

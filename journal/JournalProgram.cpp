@@ -1,5 +1,6 @@
 #include "JournalProgram.h"
 
+#include "BrindleVersion.h"
 #include "JournalArguments.h"
 #include "JournalCapture.h"
 #include "JournalReader.h"

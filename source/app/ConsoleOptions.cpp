@@ -1,5 +1,6 @@
 #include "ConsoleOptions.h"
 
+#include "BrindleVersion.h"
 #include "transport/LinkEndpoints.h"
 
 #include <QCommandLineParser>
@@ -101,7 +102,7 @@ ConsoleOptions parseConsoleOptions(const QStringList &arguments)
     }
     if (parser.isSet(version)) {
         options.action = ConsoleOptions::Action::Version;
-        options.text = QStringLiteral("brindle 2.50\nQt %1\n").arg(QString::fromLatin1(qVersion()));
+        options.text = QStringLiteral("brindle %1\nQt %2\n").arg(QLatin1String(BRINDLE_VERSION), QLatin1String(qVersion()));
         return options;
     }
 
