@@ -2,28 +2,61 @@
 
 #include "JournalFormat.h"
 
-#include <limits>
+#include <QCommandLineParser>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
-struct Reader
-{
-    const QStringList &args;
-    int index = 0;
-    QString *error;
+// Every option but -h and -v, with the name of its value (none: a switch). The help is
+// emulatorHelpText(), written out whole.
+constexpr const char *kOptions[][2] = {
+    {"tcp", "HOST:PORT"}, {"no-tcp", ""}, {"allow-remote", ""}, {"pty", "PATH"}, {"wire-speed", "BPS"},
+    {"time-scale", "F"}, {"reinsert-ms", "MS"}, {"trace", ""}, {"trace-file", "PATH"}, {"surface-png", "PATH"},
+    {"fault", "MODE"}, {"fault-count", "N"}, {"fault-mix", "SEED[:RATE]"}, {"mix-timeout", "MS"},
+    {"replay", "FILE"}, {"link", "NAME"}, {"session", "N"}, {"answer-ids", ""},
+};
 
-    bool value(const QString &option, QString *out)
+void declareOptions(QCommandLineParser &parser)
+{
+    parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QString()));
+    parser.addOption(QCommandLineOption({QStringLiteral("v"), QStringLiteral("version")}, QString()));
+    for (const auto &[name, value] : kOptions)
+        parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QLatin1String(value)));
+}
+
+// The options as given, by name.
+struct Given
+{
+    const QCommandLineParser &parser;
+
+    bool has(const char *name) const { return parser.isSet(QLatin1String(name)); }
+    QString value(const char *name) const { return parser.value(QLatin1String(name)); }
+    // Whether name came after other on the command line (or other not at all).
+    bool later(const char *name, const char *other) const
     {
-        if (index + 1 >= args.size()) {
-            *error = QStringLiteral("%1 needs a value").arg(option);
-            return false;
-        }
-        *out = args[++index];
-        return true;
+        const QStringList given = parser.optionNames();
+        return given.lastIndexOf(QLatin1String(name)) > given.lastIndexOf(QLatin1String(other));
     }
 };
+
+// Why Qt's reading of the command line failed, in the words kestra-emu has always used: an
+// unknown option, or an option that takes a value last of all.
+QString parseFailure(const QCommandLineParser &parser, const QStringList &arguments)
+{
+    if (!parser.unknownOptionNames().isEmpty()) {
+        const QString name = parser.unknownOptionNames().constFirst();
+        const QString dashes = name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--");
+        return QStringLiteral("unknown option %1%2 (see --help)").arg(dashes, name);
+    }
+    const QString last = arguments.isEmpty() ? QString() : arguments.constLast();
+    for (const auto &[name, value] : kOptions) {
+        if (*value && last == QLatin1String("--") + QLatin1String(name))
+            return QStringLiteral("%1 needs a value").arg(last);
+    }
+    return parser.errorText();
+}
 
 bool parseHostPort(const QString &text, QHostAddress *host, quint16 *port, QString *error)
 {
@@ -74,6 +107,118 @@ bool parseInt(const QString &option, const QString &text, int min, int *out, QSt
     return true;
 }
 
+// Where the device listens: TCP, on a loopback address unless allowed, and the pseudo-terminal.
+bool readListening(const Given &given, EmulatorOptions &result, QString *error)
+{
+    if (given.has("tcp") && !parseHostPort(given.value("tcp"), &result.tcpHost, &result.tcpPort, error))
+        return false;
+    result.tcp = !given.has("no-tcp") || given.later("tcp", "no-tcp");
+    result.allowRemote = given.has("allow-remote");
+    result.ptyPath = given.value("pty");
+    if (given.has("pty") && result.ptyPath.isEmpty()) {
+        *error = QStringLiteral("--pty needs a path");
+        return false;
+    }
+    if (given.has("wire-speed") && !parseInt(QStringLiteral("--wire-speed"), given.value("wire-speed"), 0, &result.wireSpeed, error))
+        return false;
+    if (result.tcp && !result.allowRemote && !result.tcpHost.isLoopback()) {
+        *error = QStringLiteral("--tcp: %1 is not a loopback address; add --allow-remote to listen there")
+                     .arg(result.tcpHost.toString());
+        return false;
+    }
+    if (!result.tcp && result.ptyPath.isEmpty()) {
+        *error = QStringLiteral("nothing to listen on: --no-tcp without --pty");
+        return false;
+    }
+    return true;
+}
+
+// How the device behaves when nothing goes wrong, and what it tells about it.
+bool readDevice(const Given &given, EmulatorOptions &result, QString *error)
+{
+    if (given.has("time-scale")) {
+        const QString value = given.value("time-scale");
+        bool ok = false;
+        result.timeScale = value.toDouble(&ok);
+        if (!ok || !std::isfinite(result.timeScale) || result.timeScale < 0 || result.timeScale > 1000) {
+            *error = QStringLiteral("--time-scale: %1 is not a number from 0 to 1000").arg(value);
+            return false;
+        }
+    }
+    if (given.has("reinsert-ms")
+        && !parseInt(QStringLiteral("--reinsert-ms"), given.value("reinsert-ms"), std::numeric_limits<int>::min(),
+                     &result.reinsertMs, error))
+        return false;
+    result.trace = given.has("trace");
+    result.traceFile = given.value("trace-file");
+    result.surfacePng = given.value("surface-png");
+    result.answerIds = given.has("answer-ids");
+    return true;
+}
+
+// What goes wrong on purpose: one fault, for every frame or the first N, or a mix of them.
+bool readFaults(const Given &given, EmulatorOptions &result, QString *error)
+{
+    const QString fault = given.value("fault");
+    if (!fault.isEmpty() && !parseFault(fault, &result.fault)) {
+        *error = QStringLiteral("--fault: unknown mode %1 (see --help)").arg(fault);
+        return false;
+    }
+    if (given.has("fault-count")) {
+        // Alone it would promise faults that never come; a mix draws its own for every frame.
+        if (fault.isEmpty()) {
+            *error = QStringLiteral("--fault-count goes with --fault MODE");
+            return false;
+        }
+        if (!parseInt(QStringLiteral("--fault-count"), given.value("fault-count"), 0, &result.fault.count, error))
+            return false;
+    }
+    if (given.has("fault-mix") && !parseFaultMix(given.value("fault-mix"), &result.faultMix)) {
+        *error = QStringLiteral("--fault-mix: expected SEED or SEED:RATE (RATE from 0 to 1), got %1").arg(given.value("fault-mix"));
+        return false;
+    }
+    if (given.has("mix-timeout")
+        && !parseInt(QStringLiteral("--mix-timeout"), given.value("mix-timeout"), 1, &result.faultMix.timeoutMs, error))
+        return false;
+    if (result.faultMix.enabled && !fault.isEmpty()) {
+        *error = QStringLiteral("--fault-mix and --fault exclude each other");
+        return false;
+    }
+    return true;
+}
+
+// The journal to answer from and which of its sessions; a replay answers as recorded, so it
+// takes no fault.
+bool readReplay(const Given &given, EmulatorOptions &result, QString *error)
+{
+    result.replayPath = given.value("replay");
+    if (given.has("link")) {
+        result.replayChoice.link = given.value("link").toUtf8();
+        if (!Journal::isKnownLinkName(result.replayChoice.link)) {
+            *error = QStringLiteral("--link %1: a link is com1 to com9, tcp or device").arg(given.value("link"));
+            return false;
+        }
+    }
+    if (given.has("session")) {
+        bool ok = false;
+        result.replayChoice.session = given.value("session").toInt(&ok);
+        if (!ok || result.replayChoice.session < 1) {
+            *error = QStringLiteral("--session %1: a session is a number from 1 (kestra-journal summary lists them)")
+                         .arg(given.value("session"));
+            return false;
+        }
+    }
+    if (!result.replayPath.isEmpty() && (result.faultMix.enabled || !given.value("fault").isEmpty())) {
+        *error = QStringLiteral("--replay answers as recorded: it takes no --fault or --fault-mix");
+        return false;
+    }
+    if (result.replayPath.isEmpty() && (!result.replayChoice.link.isEmpty() || result.replayChoice.session > 0)) {
+        *error = QStringLiteral("--link and --session choose what --replay replays; they go with it");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QString emulatorHelpText()
@@ -96,7 +241,7 @@ QString emulatorHelpText()
         "  --surface-png PATH   after every rewrite or erase, draw the card's surface into PATH\n"
         "  --fault MODE         misbehave: silent, late:MS, partial, garbage, bad-bcc-once,\n"
         "                       bad-bcc, nak, short-len, close-mid\n"
-        "  --fault-count N      apply the fault to the first N command frames only\n"
+        "  --fault-count N      apply the --fault to the first N command frames only\n"
         "  --fault-mix SEED[:RATE]  for each command frame, one of the faults above or none,\n"
         "                       drawn from SEED; RATE = share of frames with a fault (default\n"
         "                       0.3); every choice goes into the trace\n"
@@ -117,135 +262,41 @@ QString emulatorHelpText()
         "                       after the other, as kestra-journal script takes them\n"
         "  --answer-ids         start each response's data with the number of the command\n"
         "                       frame on its link (4 bytes, big-endian) and its command code\n"
-        "  --help               show this text\n"
-        "  --version            show the version of kestra-emu and of Qt\n"
+        "  -h, --help           show this text\n"
+        "  -v, --version        show the version of kestra-emu and of Qt\n"
         "\n"
         "It prints \"kestra-emu: tcp HOST:PORT\", \"kestra-emu: pty PATH\" and then\n"
-        "\"kestra-emu: ready\" on stdout. SIGINT or SIGTERM ends it and removes the link.\n");
+        "\"kestra-emu: ready\" on stdout. SIGINT, SIGTERM or SIGHUP ends it and removes the link.\n"
+        "\n"
+        "Exit status:\n"
+        "  0  ended by SIGINT, SIGTERM or SIGHUP (a replay: as below), --help, --version;\n"
+        "     a replay that ended with every recorded command matched\n"
+        "  1  a port or path it cannot use, a --replay journal that cannot be read, or a\n"
+        "     replay in which a recorded command diverged or never came\n"
+        "  2  a wrong option or value; with --replay also a choice of sessions that is\n"
+        "     refused, or sessions on a link it does not listen on\n");
 }
 
 bool parseEmulatorOptions(const QStringList &arguments, EmulatorOptions *options, QString *error)
 {
+    QCommandLineParser parser;
+    declareOptions(parser);
+    if (!parser.parse(QStringList{QStringLiteral("kestra-emu")} + arguments)) {
+        *error = parseFailure(parser, arguments);
+        return false;
+    }
     EmulatorOptions result;
-    Reader reader{arguments, 0, error};
-    QString faultText;
-    int faultCount = -1;
-    for (; reader.index < arguments.size(); ++reader.index) {
-        const QString option = arguments[reader.index];
-        QString value;
-        if (option == QLatin1String("--help") || option == QLatin1String("-h")) {
-            result.help = true;
-        } else if (option == QLatin1String("--version")) {
-            result.version = true;
-        } else if (option == QLatin1String("--tcp")) {
-            if (!reader.value(option, &value) || !parseHostPort(value, &result.tcpHost, &result.tcpPort, error))
-                return false;
-            result.tcp = true;
-        } else if (option == QLatin1String("--no-tcp")) {
-            result.tcp = false;
-        } else if (option == QLatin1String("--allow-remote")) {
-            result.allowRemote = true;
-        } else if (option == QLatin1String("--pty")) {
-            if (!reader.value(option, &value))
-                return false;
-            if (value.isEmpty()) {
-                *error = QStringLiteral("--pty needs a path");
-                return false;
-            }
-            result.ptyPath = value;
-        } else if (option == QLatin1String("--wire-speed")) {
-            if (!reader.value(option, &value) || !parseInt(option, value, 0, &result.wireSpeed, error))
-                return false;
-        } else if (option == QLatin1String("--time-scale")) {
-            if (!reader.value(option, &value))
-                return false;
-            bool ok = false;
-            result.timeScale = value.toDouble(&ok);
-            if (!ok || !std::isfinite(result.timeScale) || result.timeScale < 0 || result.timeScale > 1000) {
-                *error = QStringLiteral("--time-scale: %1 is not a number from 0 to 1000").arg(value);
-                return false;
-            }
-        } else if (option == QLatin1String("--reinsert-ms")) {
-            if (!reader.value(option, &value)
-                || !parseInt(option, value, std::numeric_limits<int>::min(), &result.reinsertMs, error))
-                return false;
-        } else if (option == QLatin1String("--trace")) {
-            result.trace = true;
-        } else if (option == QLatin1String("--trace-file")) {
-            if (!reader.value(option, &result.traceFile))
-                return false;
-        } else if (option == QLatin1String("--surface-png")) {
-            if (!reader.value(option, &result.surfacePng))
-                return false;
-        } else if (option == QLatin1String("--fault")) {
-            if (!reader.value(option, &faultText))
-                return false;
-        } else if (option == QLatin1String("--fault-mix")) {
-            if (!reader.value(option, &value))
-                return false;
-            if (!parseFaultMix(value, &result.faultMix)) {
-                *error = QStringLiteral("--fault-mix: expected SEED or SEED:RATE (RATE from 0 to 1), got %1").arg(value);
-                return false;
-            }
-        } else if (option == QLatin1String("--mix-timeout")) {
-            if (!reader.value(option, &value) || !parseInt(option, value, 1, &result.faultMix.timeoutMs, error))
-                return false;
-        } else if (option == QLatin1String("--replay")) {
-            if (!reader.value(option, &result.replayPath))
-                return false;
-        } else if (option == QLatin1String("--link")) {
-            if (!reader.value(option, &value))
-                return false;
-            result.replayChoice.link = value.toUtf8();
-            if (!Journal::isKnownLinkName(result.replayChoice.link)) {
-                *error = QStringLiteral("--link %1: a link is com1 to com9, tcp or device").arg(value);
-                return false;
-            }
-        } else if (option == QLatin1String("--session")) {
-            if (!reader.value(option, &value))
-                return false;
-            bool ok = false;
-            result.replayChoice.session = value.toInt(&ok);
-            if (!ok || result.replayChoice.session < 1) {
-                *error = QStringLiteral("--session %1: a session is a number from 1 (kestra-journal summary lists them)")
-                             .arg(value);
-                return false;
-            }
-        } else if (option == QLatin1String("--answer-ids")) {
-            result.answerIds = true;
-        } else if (option == QLatin1String("--fault-count")) {
-            if (!reader.value(option, &value) || !parseInt(option, value, 0, &faultCount, error))
-                return false;
-        } else {
-            *error = QStringLiteral("unknown option %1 (see --help)").arg(option);
+    result.help = parser.isSet(QStringLiteral("help"));
+    result.version = parser.isSet(QStringLiteral("version"));
+    if (!result.help && !result.version) {
+        if (!parser.positionalArguments().isEmpty()) {
+            *error = QStringLiteral("unexpected argument '%1' (see --help)").arg(parser.positionalArguments().constFirst());
             return false;
         }
-    }
-    if (!faultText.isEmpty() && !parseFault(faultText, &result.fault)) {
-        *error = QStringLiteral("--fault: unknown mode %1 (see --help)").arg(faultText);
-        return false;
-    }
-    result.fault.count = faultCount;
-    if (result.faultMix.enabled && !faultText.isEmpty()) {
-        *error = QStringLiteral("--fault-mix and --fault exclude each other");
-        return false;
-    }
-    if (!result.replayPath.isEmpty() && (result.faultMix.enabled || !faultText.isEmpty())) {
-        *error = QStringLiteral("--replay answers as recorded: it takes no --fault or --fault-mix");
-        return false;
-    }
-    if (result.replayPath.isEmpty() && (!result.replayChoice.link.isEmpty() || result.replayChoice.session > 0)) {
-        *error = QStringLiteral("--link and --session choose what --replay replays; they go with it");
-        return false;
-    }
-    if (result.tcp && !result.allowRemote && !result.tcpHost.isLoopback()) {
-        *error = QStringLiteral("--tcp: %1 is not a loopback address; add --allow-remote to listen there")
-                     .arg(result.tcpHost.toString());
-        return false;
-    }
-    if (!result.help && !result.version && !result.tcp && result.ptyPath.isEmpty()) {
-        *error = QStringLiteral("nothing to listen on: --no-tcp without --pty");
-        return false;
+        const Given given{parser};
+        if (!readListening(given, result, error) || !readDevice(given, result, error) || !readFaults(given, result, error)
+            || !readReplay(given, result, error))
+            return false;
     }
     *options = result;
     return true;

@@ -30,6 +30,6 @@ struct EmulatorOptions
 };
 
 // Reads the command line (arguments without the program name). False with a message when an
-// option is wrong; the message names the option.
+// option is wrong; the message names the option. With -h or -v nothing else is checked.
 bool parseEmulatorOptions(const QStringList &arguments, EmulatorOptions *options, QString *error);
 QString emulatorHelpText();

@@ -256,6 +256,12 @@ void TestEmuDevice::options_data()
     QTest::newRow("localhost") << QStringList{"--tcp", "localhost:5"} << none << "127.0.0.1:5" << none << 1.0 << 2000 << 0 << "none/0/-1";
     QTest::newRow("ipv6 loopback") << QStringList{"--tcp", "[::1]:7"} << none << "::1:7" << none << 1.0 << 2000 << 0 << "none/0/-1";
     QTest::newRow("pty only") << QStringList{"--no-tcp", "--pty", "/tmp/p"} << none << "none" << "/tmp/p" << 1.0 << 2000 << 0 << "none/0/-1";
+    QTest::newRow("tcp after no-tcp") << QStringList{"--no-tcp", "--tcp", "127.0.0.1:5"} << none << "127.0.0.1:5" << none
+                                      << 1.0 << 2000 << 0 << "none/0/-1";
+    QTest::newRow("no-tcp after tcp") << QStringList{"--tcp", "127.0.0.1:5", "--no-tcp", "--pty", "/tmp/p"} << none
+                                      << "none" << "/tmp/p" << 1.0 << 2000 << 0 << "none/0/-1";
+    QTest::newRow("the later value wins") << QStringList{"--time-scale", "3", "--time-scale=0.25"} << none
+                                          << "127.0.0.1:10001" << none << 0.25 << 2000 << 0 << "none/0/-1";
     QTest::newRow("remote allowed") << QStringList{"--tcp", "0.0.0.0:9", "--allow-remote"} << none << "0.0.0.0:9" << none
                                     << 1.0 << 2000 << 0 << "none/0/-1";
     const auto refused = [](const char *name, const QStringList &args, const char *fragment) {
@@ -277,7 +283,16 @@ void TestEmuDevice::options_data()
     refused("mix rate above 1", {"--fault-mix", "5:1.5"}, "--fault-mix");
     refused("mix and fault", {"--fault-mix", "5", "--fault", "nak"}, "exclude");
     refused("mix time-out 0", {"--mix-timeout", "0"}, "--mix-timeout");
-    refused("unknown option", {"--frobnicate"}, "unknown option");
+    refused("unknown option", {"--frobnicate"}, "unknown option --frobnicate");
+    refused("unknown short option", {"-x"}, "unknown option -x");
+    refused("stray argument", {"127.0.0.1:10001"}, "unexpected argument '127.0.0.1:10001'");
+    refused("value of a switch", {"--trace=yes"}, "--trace");
+    refused("missing value last", {"--no-tcp", "--fault"}, "--fault needs a value");
+    refused("fault count alone", {"--fault-count", "2"}, "--fault-count goes with --fault");
+    refused("fault count with a mix", {"--fault-mix", "5", "--fault-count", "2"}, "--fault-count goes with --fault");
+    refused("negative fault count", {"--fault", "nak", "--fault-count", "-1"}, "--fault-count");
+    refused("session without replay", {"--session", "2"}, "go with it");
+    refused("replay with a fault", {"--replay", "j.log", "--fault", "nak"}, "takes no --fault");
     refused("nothing to listen on", {"--no-tcp"}, "nothing to listen on");
 }
 
