@@ -50,7 +50,7 @@ QString sendHelpText()
 {
     return QStringLiteral(R"(Usage: kestra-send LINK [options] COMMAND...
        kestra-send LINK [options] -f FILE|-
-       kestra-send --help | --version
+       kestra-send -h | --help | -v | --version
 
 Sends commands to a Kestra rewritable-card reader/writer without a window, with byte for byte
 the frames of the Brindle console, and prints one line per command.
@@ -127,7 +127,8 @@ command and the link is closed.
 Exit status:
   0    every command completed normally (result 0)
   1    a command timed out (and none failed otherwise)
-  2    usage error: a wrong option or script line; nothing was sent
+  2    usage error: a wrong option or script line, a script or journal that cannot be
+       opened, a PLENKO_TCP_PORT that is not a port; nothing was sent
   3    any other device or link failure (the link did not open, a refusal, a device status
        other than 20, a lost link), or standard output could not be written (a full disk)
   129, 130, 143  ended by SIGHUP, Ctrl-C (SIGINT) or SIGTERM: the running command was aborted

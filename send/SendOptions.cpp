@@ -1,5 +1,6 @@
 #include "SendOptions.h"
 
+#include "BrindleVersion.h"
 #include "protocol/LineSpeeds.h"
 #include "transport/LinkEndpoints.h"
 
@@ -45,143 +46,166 @@ QString readTcpTarget(const QString &value, LinkTarget &link)
     return {};
 }
 
+// Every option, with the name of its value (none: a switch). The help is sendHelpText(), written
+// out whole.
+void declareOptions(QCommandLineParser &parser)
+{
+    static constexpr const char *kOptions[][2] = {
+        {"device", "PATH"}, {"com", "N[=PATH]"}, {"tcp", "HOST[:PORT]"}, {"speed", "BPS"}, {"code", "HEX"},
+        {"param", "TEXT"}, {"bin", "TEXT"}, {"timeout", "MS"}, {"dsr", ""}, {"no-dsr", ""}, {"json", ""},
+        {"journal", "FILE"}, {"journal-redact", ""}, {"keep-going", ""},
+    };
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}, QString()));
+    parser.addOption(QCommandLineOption({QStringLiteral("v"), QStringLiteral("version")}, QString()));
+    parser.addOption(QCommandLineOption({QStringLiteral("f"), QStringLiteral("file")}, QString(), QStringLiteral("FILE")));
+    for (const auto &[name, value] : kOptions)
+        parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QLatin1String(value)));
+}
+
+// Options that name one thing: given twice, one of the two would be dropped unseen.
+QString checkGivenOnce(const QCommandLineParser &parser)
+{
+    for (const char *name : {"device", "com", "tcp", "speed", "code", "param", "bin", "timeout", "journal", "file"}) {
+        if (parser.values(QLatin1String(name)).size() > 1)
+            return QStringLiteral("--%1 is given more than once").arg(QLatin1String(name));
+    }
+    return {};
+}
+
+// --com N, or --com N=PATH: COM N made PATH for this run.
+QString readComTarget(const QString &value, LinkTarget &link)
+{
+    if (value.contains(u'=')) {
+        const std::optional<LinkEndpoints::ComAssignment> assignment = LinkEndpoints::readComAssignment(value);
+        if (!assignment)
+            return QString::fromLatin1(LinkEndpoints::kComAssignmentForm).arg(value);
+        link.com = assignment->port;
+        link.comPath = assignment->path;
+    } else {
+        bool ok = false;
+        link.com = value.toInt(&ok);
+        if (!ok || link.com < LinkEndpoints::kFirstCom || link.com > LinkEndpoints::kLastCom)
+            return QStringLiteral("--com takes a port number from %1 to %2 (got '%3')")
+                .arg(QString::number(LinkEndpoints::kFirstCom), QString::number(LinkEndpoints::kLastCom), value);
+    }
+    link.kind = LinkTarget::Kind::Com;
+    return {};
+}
+
+// The one link and its speed.
+QString readLink(const QCommandLineParser &parser, LinkTarget &link)
+{
+    const auto given = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
+    const int links = int(given("device")) + int(given("com")) + int(given("tcp"));
+    if (links == 0)
+        return QStringLiteral("no link: name one with --device PATH, --com N or --tcp HOST[:PORT]");
+    if (links > 1)
+        return QStringLiteral("--device, --com and --tcp exclude each other: name one link");
+    if (given("device")) {
+        link.kind = LinkTarget::Kind::Device;
+        link.device = parser.value(QStringLiteral("device"));
+        if (link.device.isEmpty())
+            return QStringLiteral("--device takes the path of a serial device");
+    } else if (const QString error = given("com") ? readComTarget(parser.value(QStringLiteral("com")), link)
+                                                  : readTcpTarget(parser.value(QStringLiteral("tcp")), link);
+               !error.isEmpty()) {
+        return error;
+    }
+    if (!given("speed"))
+        return {};
+    if (link.kind == LinkTarget::Kind::Tcp)
+        return QStringLiteral("--speed is for a serial link (--device or --com), not --tcp");
+    const QString speed = parser.value(QStringLiteral("speed"));
+    const std::optional<SpeedCode> speedCode = LineSpeeds::codeFor(speed);
+    if (!speedCode)
+        return QStringLiteral("--speed takes %1 (got '%2')").arg(LineSpeeds::ratesInWords(), speed);
+    link.speedCode = qint32(*speedCode);
+    return {};
+}
+
+// How every command is sent, and what is written about it.
+QString readDefaults(const QCommandLineParser &parser, SendOptions &options)
+{
+    if (parser.isSet(QStringLiteral("timeout"))) {
+        const QString timeout = parser.value(QStringLiteral("timeout"));
+        const std::optional<qint32> ms = readTimeoutMs(timeout);
+        if (!ms)
+            return QStringLiteral("--timeout takes milliseconds from 0 (no limit) to 2147483647 (got '%1')").arg(timeout);
+        options.defaults.timeoutMs = *ms;
+    }
+    options.defaults.dsr = lastOf(parser, {QStringLiteral("dsr"), QStringLiteral("no-dsr")}) != u"no-dsr";
+    options.json = parser.isSet(QStringLiteral("json"));
+    options.keepGoing = parser.isSet(QStringLiteral("keep-going"));
+    if (parser.isSet(QStringLiteral("journal"))) {
+        options.journalPath = parser.value(QStringLiteral("journal"));
+        if (options.journalPath.isEmpty())
+            return QStringLiteral("--journal takes a file name, or - for standard error");
+    }
+    options.journalRedact = parser.isSet(QStringLiteral("journal-redact"));
+    // Alone it would promise a journal without card data where there is no journal at all.
+    if (options.journalRedact && options.journalPath.isEmpty())
+        return QStringLiteral("--journal-redact goes with --journal FILE");
+    return {};
+}
+
+// What is sent: a script, one free command, or named operations.
+QString readCommands(const QCommandLineParser &parser, SendOptions &options)
+{
+    const auto given = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
+    const QStringList words = parser.positionalArguments();
+    const int sources = int(given("file")) + int(given("code")) + int(!words.isEmpty());
+    if ((given("param") || given("bin")) && !given("code"))
+        return QStringLiteral("--param and --bin go with --code");
+    if (sources == 0)
+        return QStringLiteral("nothing to send: give --code HEX, named operations (%1) or -f FILE").arg(operationNames());
+    if (sources > 1)
+        return QStringLiteral("--code, named operations and -f exclude each other");
+    if (given("file")) {
+        options.scriptPath = parser.value(QStringLiteral("file"));
+        return options.scriptPath.isEmpty() ? QStringLiteral("-f takes a file name, or - for standard input") : QString();
+    }
+    if (given("code")) {
+        FreeCommand command;
+        command.code = parser.value(QStringLiteral("code"));
+        if (given("param"))
+            command.param = parser.value(QStringLiteral("param"));
+        if (given("bin"))
+            command.bin = parser.value(QStringLiteral("bin"));
+        const QString error = planFreeCommand(command, options.defaults, 0, 1, options.commands);
+        return error.isEmpty() ? QString() : QStringLiteral("--code: ") + error;
+    }
+    CommandPlan plan = planOperationWords(words, options.defaults);
+    options.commands = plan.commands;
+    return plan.error;
+}
+
 } // namespace
 
 SendOptions parseSendOptions(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("help"));
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("version"));
-    const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("device"), QStringLiteral("PATH"));
-    const QCommandLineOption com(QStringLiteral("com"), QStringLiteral("com"), QStringLiteral("N[=PATH]"));
-    const QCommandLineOption tcp(QStringLiteral("tcp"), QStringLiteral("tcp"), QStringLiteral("HOST[:PORT]"));
-    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("speed"), QStringLiteral("BPS"));
-    const QCommandLineOption code(QStringLiteral("code"), QStringLiteral("code"), QStringLiteral("HEX"));
-    const QCommandLineOption param(QStringLiteral("param"), QStringLiteral("param"), QStringLiteral("TEXT"));
-    const QCommandLineOption bin(QStringLiteral("bin"), QStringLiteral("bin"), QStringLiteral("TEXT"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("timeout"), QStringLiteral("MS"));
-    const QCommandLineOption dsr(QStringLiteral("dsr"), QStringLiteral("dsr"));
-    const QCommandLineOption noDsr(QStringLiteral("no-dsr"), QStringLiteral("no-dsr"));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("json"));
-    const QCommandLineOption journal(QStringLiteral("journal"), QStringLiteral("journal"), QStringLiteral("FILE"));
-    const QCommandLineOption journalRedact(QStringLiteral("journal-redact"), QStringLiteral("journal-redact"));
-    const QCommandLineOption keepGoing(QStringLiteral("keep-going"), QStringLiteral("keep-going"));
-    const QCommandLineOption file({QStringLiteral("f"), QStringLiteral("file")}, QStringLiteral("file"), QStringLiteral("FILE"));
-    parser.addOptions({help, version, device, com, tcp, speed, code, param, bin, timeout, dsr, noDsr, json, journal,
-                       journalRedact, keepGoing, file});
+    declareOptions(parser);
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
 
     SendOptions options;
-    if (parser.isSet(help)) {
+    if (parser.isSet(QStringLiteral("help"))) {
         options.action = SendOptions::Action::Help;
         options.text = sendHelpText();
         return options;
     }
-    if (parser.isSet(version)) {
+    if (parser.isSet(QStringLiteral("version"))) {
         options.action = SendOptions::Action::Version;
-        options.text = QStringLiteral("kestra-send 2.50\nQt %1\n").arg(QString::fromLatin1(qVersion()));
+        options.text = QStringLiteral("kestra-send %1\nQt %2\n").arg(QLatin1String(BRINDLE_VERSION), QLatin1String(qVersion()));
         return options;
     }
-    for (const QCommandLineOption *single : {&device, &com, &tcp, &speed, &code, &param, &bin, &timeout, &journal, &file}) {
-        if (parser.values(*single).size() > 1)
-            return usageError(QStringLiteral("--%1 is given more than once").arg(single->names().constLast()));
-    }
-
-    // The link.
-    const int links = int(parser.isSet(device)) + int(parser.isSet(com)) + int(parser.isSet(tcp));
-    if (links == 0)
-        return usageError(QStringLiteral("no link: name one with --device PATH, --com N or --tcp HOST[:PORT]"));
-    if (links > 1)
-        return usageError(QStringLiteral("--device, --com and --tcp exclude each other: name one link"));
-    LinkTarget &link = options.link;
-    if (parser.isSet(device)) {
-        link.kind = LinkTarget::Kind::Device;
-        link.device = parser.value(device);
-        if (link.device.isEmpty())
-            return usageError(QStringLiteral("--device takes the path of a serial device"));
-    } else if (parser.isSet(com)) {
-        const QString value = parser.value(com);
-        if (value.contains(u'=')) {
-            const std::optional<LinkEndpoints::ComAssignment> assignment = LinkEndpoints::readComAssignment(value);
-            if (!assignment)
-                return usageError(QString::fromLatin1(LinkEndpoints::kComAssignmentForm).arg(value));
-            link.com = assignment->port;
-            link.comPath = assignment->path;
-        } else {
-            bool ok = false;
-            link.com = value.toInt(&ok);
-            if (!ok || link.com < LinkEndpoints::kFirstCom || link.com > LinkEndpoints::kLastCom)
-                return usageError(QStringLiteral("--com takes a port number from %1 to %2 (got '%3')")
-                                      .arg(QString::number(LinkEndpoints::kFirstCom),
-                                           QString::number(LinkEndpoints::kLastCom), value));
-        }
-        link.kind = LinkTarget::Kind::Com;
-    } else if (const QString error = readTcpTarget(parser.value(tcp), link); !error.isEmpty()) {
-        return usageError(error);
-    }
-    if (parser.isSet(speed)) {
-        if (link.kind == LinkTarget::Kind::Tcp)
-            return usageError(QStringLiteral("--speed is for a serial link (--device or --com), not --tcp"));
-        const std::optional<SpeedCode> speedCode = LineSpeeds::codeFor(parser.value(speed));
-        if (!speedCode)
-            return usageError(QStringLiteral("--speed takes %1 (got '%2')")
-                                  .arg(LineSpeeds::ratesInWords(), parser.value(speed)));
-        link.speedCode = qint32(*speedCode);
-    }
-
-    // How commands are sent.
-    if (parser.isSet(timeout)) {
-        const std::optional<qint32> ms = readTimeoutMs(parser.value(timeout));
-        if (!ms)
-            return usageError(QStringLiteral("--timeout takes milliseconds from 0 (no limit) to 2147483647 (got '%1')")
-                                  .arg(parser.value(timeout)));
-        options.defaults.timeoutMs = *ms;
-    }
-    options.defaults.dsr = lastOf(parser, {QStringLiteral("dsr"), QStringLiteral("no-dsr")}) != u"no-dsr";
-    options.json = parser.isSet(json);
-    options.keepGoing = parser.isSet(keepGoing);
-    if (parser.isSet(journal)) {
-        options.journalPath = parser.value(journal);
-        if (options.journalPath.isEmpty())
-            return usageError(QStringLiteral("--journal takes a file name, or - for standard error"));
-    }
-    // Alone it would promise a journal without card data where there is no journal at all.
-    if (parser.isSet(journalRedact) && options.journalPath.isEmpty())
-        return usageError(QStringLiteral("--journal-redact goes with --journal FILE"));
-    options.journalRedact = parser.isSet(journalRedact);
-
-    // What is sent: a script, one free command, or named operations.
-    const QStringList words = parser.positionalArguments();
-    const int sources = int(parser.isSet(file)) + int(parser.isSet(code)) + int(!words.isEmpty());
-    if ((parser.isSet(param) || parser.isSet(bin)) && !parser.isSet(code))
-        return usageError(QStringLiteral("--param and --bin go with --code"));
-    if (sources == 0)
-        return usageError(QStringLiteral("nothing to send: give --code HEX, named operations (%1) or -f FILE")
-                              .arg(operationNames()));
-    if (sources > 1)
-        return usageError(QStringLiteral("--code, named operations and -f exclude each other"));
-    if (parser.isSet(file)) {
-        options.scriptPath = parser.value(file);
-        if (options.scriptPath.isEmpty())
-            return usageError(QStringLiteral("-f takes a file name, or - for standard input"));
-        return options;
-    }
-    if (parser.isSet(code)) {
-        FreeCommand command;
-        command.code = parser.value(code);
-        if (parser.isSet(param))
-            command.param = parser.value(param);
-        if (parser.isSet(bin))
-            command.bin = parser.value(bin);
-        if (const QString error = planFreeCommand(command, options.defaults, 0, 1, options.commands); !error.isEmpty())
-            return usageError(QStringLiteral("--code: ") + error);
-        return options;
-    }
-    CommandPlan plan = planOperationWords(words, options.defaults);
-    if (!plan.ok())
-        return usageError(plan.error);
-    options.commands = plan.commands;
-    return options;
+    QString error = checkGivenOnce(parser);
+    if (error.isEmpty())
+        error = readLink(parser, options.link);
+    if (error.isEmpty())
+        error = readDefaults(parser, options);
+    if (error.isEmpty())
+        error = readCommands(parser, options);
+    return error.isEmpty() ? options : usageError(error);
 }
