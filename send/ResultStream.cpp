@@ -3,11 +3,9 @@
 #include "SendOptions.h"
 
 #include <cerrno>
-#include <csignal>
 
 ResultStream::ResultStream(std::FILE *stream) : m_stream(stream)
 {
-    std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool ResultStream::write(const QByteArray &bytes)

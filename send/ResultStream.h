@@ -9,8 +9,9 @@
 // disk (ENOSPC) or a reader that has gone (EPIPE, "kestra-send ... | head -2"). A program whose
 // results nobody receives must not go on sending commands, nor end as if they had been read.
 //
-// SIGPIPE is ignored from construction on, so that a closed pipe shows here as EPIPE instead of
-// killing the program with its link open (a serial port's lock file would stay behind).
+// A closed pipe shows here as EPIPE when the program ignores SIGPIPE, as kestra-send's main does;
+// otherwise the signal would end the program with its link open (a serial port's lock file would
+// stay behind).
 class ResultStream
 {
 public:
