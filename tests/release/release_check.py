@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks the release's hand-written data files with the distribution's own tools: the manual pages
-(groff and man, no warning allowed), the desktop entry (desktop-file-validate) and the AppStream
-data (appstreamcli), and that debian/changelog carries the project's version. A missing tool skips the
-check (status 77) and says which."""
+(groff and man, no warning allowed; held against each program's --help: the options both ways, the
+exit statuses, and the build's version in the title line), the desktop entry (desktop-file-validate)
+and the AppStream data (appstreamcli), and that debian/changelog carries the project's version. A
+missing tool skips the check (status 77) and says which."""
 
 import argparse
 import gzip
@@ -46,7 +47,11 @@ def check_man(args, failures):
         sections = [m.group(1).strip('"') for m in re.finditer(r"^\.SH\s+(.+)$", roff, re.M)]
         if sections != MAN_SECTIONS:
             failures.append(f"{name}: sections {sections}, expected {MAN_SECTIONS}")
-        # Every option the program's --help names must be in its manual.
+        title = re.search(r'^\.TH\s+\S+\s+\S+\s+\S+\s+"([^"]*)"', roff, re.M)
+        if args.version and (not title or title.group(1) != f"Brindle {args.version}"):
+            failures.append(f"{name}: .TH says {title.group(1) if title else None!r}, the build is {args.version}")
+        # Every option the program's --help names must be in its manual, every option the manual
+        # describes must be one the program takes, and both must give the same exit statuses.
         for program in args.program:
             stem, path = program.split("=", 1)
             if not name.startswith(stem + "."):
@@ -56,6 +61,41 @@ def check_man(args, failures):
             missing = sorted(o for o in options if o.replace("-", "\\-") not in roff)
             if status != 0 or not options or missing:
                 failures.append(f"{name}: {stem} --help (status {status}) names options the page lacks: {missing}")
+            described = sorted(o for o in page_options(roff) if not re.search(rf"(?<![\w-]){o}(?![\w-])", usage))
+            if described:
+                failures.append(f"{name}: the page describes options {stem} --help does not name: {described}")
+            if page_statuses(roff) != help_statuses(usage):
+                failures.append(f"{name}: exit statuses: the page gives {sorted(page_statuses(roff))}, "
+                                f"{stem} --help {sorted(help_statuses(usage))}")
+
+
+def section(roff, title):
+    match = re.search(rf'^\.SH\s+"?{title}"?\s*$(.*?)(?=^\.SH|\Z)', roff, re.M | re.S)
+    return match.group(1) if match else ""
+
+
+def page_options(roff):
+    """The options the OPTIONS entries (each the line after .TP) name."""
+    options = set()
+    for heading in re.findall(r"^\.TP\n(\..*)$", section(roff, "OPTIONS"), re.M):
+        heading = re.sub(r"\\f[BIRP]", " ", heading)
+        options.update(o.replace("\\-", "-") for o in re.findall(r"(?<![\w\\-])\\-(?:\\-[a-z][a-z0-9\\-]*|[a-z])\b", heading))
+    return options
+
+
+def page_statuses(roff):
+    return {int(n) for n in re.findall(r"^\.TP\n\.BR?\s+(\d+)\b", section(roff, "EXIT STATUS"), re.M)}
+
+
+def help_statuses(usage):
+    """The numbers that begin the entries of --help's exit statuses, up to the next blank line."""
+    match = re.search(r"Exit status:?(.*?)(?:\n\n|\Z)", usage, re.S)
+    if not match:
+        return set()
+    statuses = set()
+    for entry in re.findall(r"(?:^|;|:)[ \t]*(\d+(?:,[ \t]*\d+)*)[ \t]", ":" + match.group(1), re.M):
+        statuses.update(int(n) for n in entry.split(","))
+    return statuses
 
 
 def check_desktop(args, failures):
@@ -100,7 +140,7 @@ def main():
     parser.add_argument("files", nargs="+")
     parser.add_argument("--program", action="append", default=[],
                         help="NAME=PATH: check that the page NAME.1 names every option of PATH --help")
-    parser.add_argument("--version", help="the version the changelog must name first")
+    parser.add_argument("--version", help="the build's version: the changelog's newest entry, the manual pages' title lines")
     args = parser.parse_args()
     failures = []
     {"man": check_man, "desktop": check_desktop, "appstream": check_appstream,
