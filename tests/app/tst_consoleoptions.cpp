@@ -1,3 +1,4 @@
+#include "BrindleVersion.h"
 #include "ConsoleOptions.h"
 #include "transport/LinkEndpoints.h"
 
@@ -6,7 +7,8 @@
 #include <QTest>
 
 // The console's command line: what it accepts, what it refuses, and that the program answers
-// --help, --version, --list-ports and a usage error without a display and without a window.
+// --help, --version, --list-ports and a usage error without a display and without a window; and
+// that all four programs answer -h, --help, -v, --version and a usage error alike.
 
 using Action = ConsoleOptions::Action;
 Q_DECLARE_METATYPE(ConsoleOptions::Action)
@@ -19,7 +21,24 @@ private slots:
     void parse();
     void program_data();
     void program();
+    void everyProgram_data();
+    void everyProgram();
 };
+
+namespace {
+
+// The environment of a machine without a display.
+QProcessEnvironment headless()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    environment.remove("PLENKO_TCP_PORT");
+    return environment;
+}
+
+} // namespace
 
 void TestConsoleOptions::parse_data()
 {
@@ -131,11 +150,7 @@ void TestConsoleOptions::program()
     QFETCH(QString, errHas);
 
     QProcess brindle;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("DISPLAY");
-    environment.remove("WAYLAND_DISPLAY");
-    environment.remove("QT_QPA_PLATFORM");
-    environment.remove("PLENKO_TCP_PORT");
+    QProcessEnvironment environment = headless();
     if (!variable.isEmpty())
         environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
     brindle.setProcessEnvironment(environment);
@@ -147,6 +162,58 @@ void TestConsoleOptions::program()
     QVERIFY2(brindle.exitCode() == exitCode, qPrintable(err));
     QVERIFY2(out.contains(outHas), qPrintable(out));
     QVERIFY2(err.contains(errHas), qPrintable(err));
+}
+
+void TestConsoleOptions::everyProgram_data()
+{
+    QTest::addColumn<QString>("variable"); // where the test finds the program
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("outStarts"); // empty: a usage error, said on stderr alone
+
+    const QList<std::pair<QString, QStringList>> programs = {
+        {"BRINDLE", {"brindle", "--frobnicate"}},
+        {"KESTRA_SEND", {"kestra-send", "--tcp"}},
+        {"KESTRA_EMU", {"kestra-emu", "--fault-count", "1"}},
+        {"KESTRA_JOURNAL", {"kestra-journal", "summary"}},
+    };
+    for (const auto &[variable, words] : programs) {
+        const QString program = words.first();
+        const QString version = QStringLiteral("%1 %2\nQt ").arg(program, QStringLiteral(BRINDLE_VERSION));
+        const QString usage = "Usage: " + program;
+        QTest::addRow("%s -h", qPrintable(program)) << variable << program << QStringList{"-h"} << 0 << usage;
+        QTest::addRow("%s --help", qPrintable(program)) << variable << program << QStringList{"--help"} << 0 << usage;
+        QTest::addRow("%s -v", qPrintable(program)) << variable << program << QStringList{"-v"} << 0 << version;
+        QTest::addRow("%s --version", qPrintable(program)) << variable << program << QStringList{"--version"} << 0
+                                                           << version;
+        QTest::addRow("%s usage error", qPrintable(program)) << variable << program << words.mid(1) << 2 << QString();
+    }
+}
+
+void TestConsoleOptions::everyProgram()
+{
+    QFETCH(QString, variable);
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, outStarts);
+
+    QProcess process;
+    process.setProcessEnvironment(headless());
+    process.start(qEnvironmentVariable(qPrintable(variable)), arguments);
+    QVERIFY2(process.waitForFinished(20000), qPrintable(variable));
+    const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == exitCode, qPrintable(err));
+    if (outStarts.isEmpty()) {
+        QVERIFY2(out.isEmpty(), qPrintable(out));
+        QVERIFY2(err.startsWith(program + ": "), qPrintable(err));
+    } else {
+        QVERIFY2(out.startsWith(outStarts), qPrintable(out));
+        QVERIFY2(err.isEmpty(), qPrintable(err));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestConsoleOptions)
