@@ -2,8 +2,8 @@
 """Builds the Debian package from a copy of the source tree with dpkg-buildpackage, has lintian and
 hardening-check check it, unpacks it into a scratch root (dpkg -x), checks what it installs and runs
 each program's --version from there, then runs its autopkgtests against it (as root only: they
-install it). With --reproducible it builds again from a copy in another directory and compares the
-two .deb files byte for byte. lintian may report no error, and no warning beyond those
+install it). With --reproducible it builds again from a copy in another directory, without
+ccache, in another time zone and under another umask, and compares the .deb files byte for byte. lintian may report no error, and no warning beyond those
 packaging/lintian-warnings.md lists with the reason each stays."""
 
 import argparse
@@ -45,17 +45,28 @@ def copy_source(source, target):
         shutil.copytree(source, target, ignore=shutil.ignore_patterns("build*", "obj-*", ".git"))
 
 
-def build_package(snapshot, folder, scratch, failures):
-    """dpkg-buildpackage -us -uc -b on a copy of the snapshot at folder; the .deb files it made."""
+def build_package(snapshot, folder, failures, cache=True, timezone="UTC", umask=0o022):
+    """dpkg-buildpackage -us -uc -b on a copy of the snapshot at folder, in the time zone and under
+    the umask given, with compiled objects from ccache or compiling everything; the .deb files it
+    made."""
     shutil.copytree(snapshot, folder, symlinks=True)
-    env = dict(os.environ, LC_ALL="C.UTF-8")
-    if shutil.which("ccache"):
-        # Objects are shared between the two builds; paths under the base are hashed relative to it.
-        env.update(BRINDLE_COMPILER_LAUNCHER="ccache", CCACHE_BASEDIR=scratch)
+    env = dict(os.environ, LC_ALL="C.UTF-8", TZ=timezone)
+    env.pop("BRINDLE_COMPILER_LAUNCHER", None)
+    cached = cache and shutil.which("ccache") is not None
+    if cached:
+        # As debian/rules offers it. No CCACHE_BASEDIR: ccache would hand the compiler relative paths
+        # instead of the absolute ones that dpkg-buildflags' -ffile-prefix-map shortens, and the
+        # debug information (so the build ids) would then differ from a build without it. The cache
+        # is the build's own: debhelper gives each build a HOME of its own inside its tree.
+        env["BRINDLE_COMPILER_LAUNCHER"] = "ccache"
+    else:
+        env["CCACHE_DISABLE"] = "1"
+    env.pop("CCACHE_BASEDIR", None)
     started = time.monotonic()
     result = subprocess.run(["dpkg-buildpackage", "-us", "-uc", "-b", f"-j{os.cpu_count() or 2}"], cwd=folder, env=env,
-                            capture_output=True, text=True, timeout=3600)
-    print(f"dpkg-buildpackage in {folder}: status {result.returncode}, {time.monotonic() - started:.0f} s", flush=True)
+                            umask=umask, capture_output=True, text=True, timeout=3600)
+    print(f"dpkg-buildpackage in {folder} ({'ccache' if cached else 'no compiler cache'}, TZ={timezone}, "
+          f"umask {umask:03o}): status {result.returncode}, {time.monotonic() - started:.0f} s", flush=True)
     debs = sorted(glob.glob(os.path.join(os.path.dirname(folder), "*.deb")))
     if result.returncode != 0 or not debs:
         failures.append(f"dpkg-buildpackage failed (status {result.returncode}):\n{result.stdout[-6000:]}{result.stderr[-6000:]}")
@@ -135,10 +146,11 @@ def run_autopkgtest(deb, source, failures):
 
 
 def check_reproducible(snapshot, scratch, first_debs, failures):
-    """A second build from a copy under another name, at another depth: the same bytes, and no build
-    folder named in any file of the package."""
-    second = build_package(snapshot, os.path.join(scratch, "second-copy", "elsewhere", "brindle-again"), scratch,
-                           failures)
+    """A second build from a copy under another name, at another depth, without ccache where the first
+    had it, fourteen hours ahead of UTC (another date for most of the day) and under umask 002
+    instead of 022: the same bytes, and no build folder named in any file of the package."""
+    second = build_package(snapshot, os.path.join(scratch, "second-copy", "elsewhere", "brindle-again"), failures,
+                           cache=False, timezone="KIT-14", umask=0o002)
     names = lambda debs: sorted(os.path.basename(d) for d in debs)  # noqa: E731
     if names(first_debs) != names(second):
         failures.append(f"the two builds made {names(first_debs)} and {names(second)}")
@@ -176,7 +188,7 @@ def main():
         snapshot = os.path.join(scratch, "source", f"brindle-{args.version}")
         copy_source(args.source, snapshot)
         first = os.path.join(scratch, "first", f"brindle-{args.version}")
-        debs = build_package(snapshot, first, scratch, failures)
+        debs = build_package(snapshot, first, failures)
         main_deb = [d for d in debs if re.search(rf"/brindle_{re.escape(args.version)}_[a-z0-9]+\.deb$", d)]
         if debs and len(main_deb) != 1:
             failures.append(f"the build made {debs}, not one brindle_{args.version}_ARCH.deb")
