@@ -38,7 +38,7 @@ struct Step
     Dsr dsr = Dsr::Option;
     // Acts on what the step before put into the device (the data it writes or prints): skipped when
     // that step did not complete with result 0, since the device would use what its buffer still
-    // holds from an earlier card.
+    // holds from an earlier card (skipReason in protocol/OperationSteps).
     bool needsStepBefore = false;
 
     // Null when the step has no parameter, as the window has always passed it.
@@ -59,13 +59,23 @@ constexpr Step PrintSample{DeviceCommand::PrintData, "", 5000, Parameter::Sample
                            Dsr::AlwaysCheck};
 constexpr Step Rewrite{DeviceCommand::Rewrite, "1", 60000, Parameter::Fixed, Timeout::Fixed, Dsr::Option, true};
 
+// An operation's steps run in order, in the window (CardButtons.cpp) and in kestra-send
+// (send/CommandPlan) alike; how a step's inputs are taken and when one is skipped is in
+// protocol/OperationSteps.
 struct Operation
 {
     const char *name;    // kestra-send's word for it
     const char *summary; // for help texts
     std::span<const Step> steps;
-    bool takesText() const;
+    bool takesText() const { return takes(Parameter::Operator); }
+    // Whether any step takes its parameter or its time-out from there.
+    bool takes(Parameter from) const;
+    bool takes(Timeout from) const;
 };
+
+// The operations by button, in the order of operations().
+enum class OperationId { Read, Eject, Clear, Reset, Erase, Write, Sample };
+const Operation &operation(OperationId id);
 
 // Every named operation, in the order help texts list them.
 std::span<const Operation> operations();
