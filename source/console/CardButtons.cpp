@@ -1,14 +1,17 @@
-// The fixed card operations behind the buttons of the main window. Each handler frames its
-// commands with the gating: DisableButtons first, the commands through the command runner, the
-// last result code to AfterCommand, EnableButtons last. No handler looks at a result between
-// commands: a refused or failed command shows in the response boxes and the click goes on, except
-// where a later command would act on data that did not reach the device (the magnetic write, the
-// sample rewrite).
+// The card operations behind the buttons of the main window. Every button runs its operation's
+// steps from the table (protocol/CardOperations), taking parameters, time-outs and DSR checks, and
+// deciding which step to skip, by the rules kestra-send plans the same operations with
+// (protocol/OperationSteps). Each click is framed by the gating: DisableButtons first, the steps
+// through the command runner, the last result code to AfterCommand, EnableButtons last. No
+// handler looks at a result between commands: a refused or failed command shows in the response
+// boxes and the click goes on, except where a later command would act on data that did not reach
+// the device (the magnetic write, the sample rewrite).
 
 #include "frmMain.h"
 #include "ui_frmMain.h"
 
 #include "protocol/CardOperations.h"
+#include "protocol/OperationSteps.h"
 #include "OperatorInput.h"
 #include "SamplePrint.h"
 #include "control/LinkJournal.h"
@@ -17,113 +20,123 @@
 using namespace CardOperations;
 
 
-void frmMain::runFixedCommand(qint32 code, const QByteArray &parameter, qint32 timeoutMs)
-{
-    DisableButtons();
-    const bool dsr = dsrCheck();
-    qint32 result = run(code, parameter, timeoutMs, dsr);
-    CommandRunner::AfterCommand(result);
-    EnableButtons();
-}
-
 void frmMain::cmd_Mg2Read_Click()
 {
-    runFixedCommand(MagneticRead.code, MagneticRead.fixedParameter(), MagneticRead.timeoutMs);
+    runOperation(operation(OperationId::Read));
 }
 
 void frmMain::cmd_Clear_Click()
 {
-    runFixedCommand(BufferClear.code, BufferClear.fixedParameter(), BufferClear.timeoutMs);
+    runOperation(operation(OperationId::Clear));
 }
 
 void frmMain::cmd_Reset_Click()
 {
-    runFixedCommand(Reset.code, Reset.fixedParameter(), Reset.timeoutMs);
+    runOperation(operation(OperationId::Reset));
 }
 
 void frmMain::cmd_Erase_Click()
 {
-    runFixedCommand(Erase.code, Erase.fixedParameter(), Erase.timeoutMs);
+    runOperation(operation(OperationId::Erase));
 }
 
 void frmMain::cmd_Exit_Click()
 {
-    runFixedCommand(Eject.code, Eject.fixedParameter(), Eject.timeoutMs);
+    runOperation(operation(OperationId::Eject));
 }
 
-// Writes the parameter box to the magnetic stripe, then ejects the card. The parameter is read
-// once; the time-out box and the DSR option are read again before each command, so that a
-// change made while an earlier command runs applies to the later ones.
+// Writes the parameter box to the magnetic stripe, then ejects the card. The eject goes even when
+// the write is skipped: the card would otherwise stay in the device.
+void frmMain::cmdMagwrite_Click()
+{
+    runOperation(operation(OperationId::Write), QStringLiteral("The magnetic write was skipped; the eject was still sent."));
+}
+
+// Sends the sample print text, then the rewrite. No eject follows the rewrite.
+void frmMain::cmdRewrite_Click()
+{
+    runOperation(operation(OperationId::Sample), QStringLiteral("The rewrite was skipped."));
+}
+
+// The parameter box is read once; the time-out box and the DSR option are read again before each
+// step, so that a change made while an earlier command runs applies to the later ones.
 //
 // A time-out box whose value does not fit a 32-bit integer cannot be handed to the control, and
 // a parameter with a character the device's code page lacks cannot be sent: found at the start,
-// either stops the click before anything is sent. The write command is skipped, and the card
-// still ejected (it would otherwise stay in the device), when the data command did not complete
-// (the device's buffer may then still hold an earlier card's data, which the write would put on
-// this card) or when the operator made the time-out box unusable while it ran; after the eject
-// the operator is told what was skipped. The buttons are enabled again after any message.
-void frmMain::cmdMagwrite_Click()
+// either stops the click before anything is sent. Later, a step is skipped when the table's rule
+// says so (the step before did not complete) or when the operator made the time-out box unusable
+// while an earlier step ran; the steps after it still go. Once the last step is over the operator
+// reads why, followed by skippedNote. The buttons are enabled again after any message.
+void frmMain::runOperation(const Operation &operation, const QString &skippedNote)
 {
     DisableButtons();
-    const ParameterBytes parameter = parameterBytes(m_ui->txt_UserParameter->text());
-    if (!parameter.ok())
-        return refuseInput(parameter.refusal);
-
-    BoxNumber timeout = readTimeoutBox(m_ui->txt_UserTimeout->text());
-    if (!timeout.ok())
-        return refuseInput(timeout.refusal);
-    bool dsr = dsrCheck();
-    const qint32 dataResult = run(MagneticData.code, parameter.bytes, timeout.value, dsr);
-
-    const QString timeoutText = m_ui->txt_UserTimeout->text();
-    timeout = readTimeoutBox(timeoutText);
-    const QString skipped = dataResult != CommandRunner::Completed ? staleDataSkip(MagneticData.code, dataResult)
-                            : !timeout.ok() ? timeoutRefusedMidway(timeoutText, QString())
-                                            : QString();
-    if (skipped.isEmpty()) {
-        dsr = dsrCheck();
-        run(MagneticWrite.code, MagneticWrite.fixedParameter(), timeout.value, dsr);
-    } else {
-        journalSkipped(MagneticWrite.code, skipped);
+    StepInputs inputs;
+    if (operation.takes(Parameter::Operator)) {
+        const ParameterBytes parameter = parameterBytes(m_ui->txt_UserParameter->text());
+        if (!parameter.ok())
+            return refuseInput(parameter.refusal);
+        inputs.parameter = parameter.bytes;
     }
+    if (operation.takes(Timeout::Operator)) {
+        const BoxNumber timeout = readTimeoutBox(m_ui->txt_UserTimeout->text());
+        if (!timeout.ok())
+            return refuseInput(timeout.refusal);
+        inputs.timeoutMs = timeout.value;
+    }
+    if (operation.takes(Parameter::SamplePrint))
+        inputs.samplePrint = SamplePrintData();
 
-    dsr = dsrCheck();
-    qint32 result = run(Eject.code, Eject.fixedParameter(), Eject.timeoutMs, dsr);
+    qint32 result = CommandRunner::Completed;
+    std::optional<qint32> resultBefore; // empty while no step has been sent, or after a skipped one
+    QString told;
+    for (qsizetype i = 0; i < qsizetype(operation.steps.size()); ++i) {
+        const QString skipped = i > 0 ? stepSkipped(operation, i, resultBefore, inputs) : QString();
+        if (!skipped.isEmpty()) {
+            if (told.isEmpty())
+                told = skipped;
+            resultBefore.reset();
+            continue;
+        }
+        inputs.dsrOption = dsrCheck();
+        const StepCommand command = commandFor(operation.steps[size_t(i)], inputs);
+        result = run(command.code, command.parameter, command.timeoutMs, command.dsr);
+        resultBefore = result;
+    }
     CommandRunner::AfterCommand(result);
-    if (!skipped.isEmpty())
-        return refuseInput(skipped + QStringLiteral("The magnetic write was skipped; the eject was still sent."));
+    if (!told.isEmpty())
+        return refuseInput(told + skippedNote);
     EnableButtons();
 }
 
-// Sends the sample print text, then the rewrite. The print data always goes out with the DSR
-// check; only the rewrite follows the option. No eject follows the rewrite. The rewrite is skipped
-// when the print data did not complete: it would print what the device's buffer still holds.
-void frmMain::cmdRewrite_Click()
+// Whether step index of operation is left out, after the steps before it have run: the operator's
+// words for it, or empty when it is to be sent. A step that takes the time-out box reads it again
+// here (into inputs). A skipped step is noted in the journal as kestra-send notes it.
+QString frmMain::stepSkipped(const Operation &operation, qsizetype index, std::optional<qint32> resultBefore,
+                             StepInputs &inputs)
 {
-    DisableButtons();
-    qint32 result = run(PrintSample.code, SamplePrintData(), PrintSample.timeoutMs, true);
-    if (result != CommandRunner::Completed) {
-        const QString skipped = staleDataSkip(PrintSample.code, result);
-        journalSkipped(Rewrite.code, skipped);
-        CommandRunner::AfterCommand(result);
-        return refuseInput(skipped + QStringLiteral("The rewrite was skipped."));
+    const Step &step = operation.steps[size_t(index)];
+    const Step &before = operation.steps[size_t(index - 1)];
+    QString why;
+    QString reason = skipReason(step.needsStepBefore, stepName(operation, index - 1), resultBefore);
+    if (!reason.isEmpty()) {
+        why = staleDataSkip(before.code, resultBefore);
+    } else if (step.timeoutFrom == Timeout::Operator) {
+        const QString timeoutText = m_ui->txt_UserTimeout->text();
+        const BoxNumber timeout = readTimeoutBox(timeoutText);
+        if (timeout.ok())
+            inputs.timeoutMs = timeout.value;
+        else
+            why = timeoutRefusedMidway(timeoutText, QString());
+        reason = why.trimmed();
     }
-    const bool dsr = dsrCheck();
-    result = run(Rewrite.code, Rewrite.fixedParameter(), Rewrite.timeoutMs, dsr);
-    CommandRunner::AfterCommand(result);
-    EnableButtons();
+    if (!why.isEmpty() && m_journal)
+        m_journal->event(Journal::Kind::Skipped, Journal::skippedText(step.code, stepName(operation, index), reason));
+    return why;
 }
 
-QString frmMain::staleDataSkip(qint32 dataCode, qint32 result)
+QString frmMain::staleDataSkip(qint32 dataCode, std::optional<qint32> result)
 {
-    return QStringLiteral("The data command (&h%1) ended with result %2: the device may still hold an earlier "
-                          "card's data. ")
-        .arg(QString::number(dataCode, 16).toUpper())
-        .arg(result);
-}
-
-void frmMain::journalSkipped(qint32 code, const QString &why)
-{
-    if (m_journal)
-        m_journal->event(Journal::Kind::Skipped, Journal::skippedText(quint8(code), QString(), why.trimmed()));
+    const QString how = result ? QStringLiteral("ended with result %1").arg(*result) : QStringLiteral("was not sent");
+    return QStringLiteral("The data command (&h%1) %2: the device may still hold an earlier card's data. ")
+        .arg(QString::number(dataCode, 16).toUpper(), how);
 }

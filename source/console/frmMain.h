@@ -13,8 +13,13 @@
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class LinkJournal;
+namespace CardOperations {
+struct Operation;
+struct StepInputs;
+}
 class QLabel;
 class QPushButton;
 class QTimer;
@@ -94,14 +99,17 @@ private:
     void cmd_Cancel_Click();
     void cmdEnd_Click();
 
-    void runFixedCommand(qint32 code, const QByteArray &parameter, qint32 timeoutMs);
+    // A card button's operation, its steps from the table (CardButtons.cpp); skippedNote follows
+    // the operator's message when a step was skipped.
+    void runOperation(const CardOperations::Operation &operation, const QString &skippedNote = QString());
+    QString stepSkipped(const CardOperations::Operation &operation, qsizetype index, std::optional<qint32> resultBefore,
+                        CardOperations::StepInputs &inputs);
     qint32 run(qint32 code, const QByteArray &parameter, qint32 timeoutMs, bool dsr);
     bool dsrCheck() const;
     // Ends a click whose input was refused: the operator reads why, the buttons come back.
     void refuseInput(const QString &message);
     // "The data command (&h34) ended with result -1: ...", for a command skipped after it.
-    static QString staleDataSkip(qint32 dataCode, qint32 result);
-    void journalSkipped(qint32 code, const QString &why);
+    static QString staleDataSkip(qint32 dataCode, std::optional<qint32> result);
 
     Ui::frmMain *m_ui = nullptr;
     std::unique_ptr<CardControl> m_plenko1;

@@ -1,6 +1,11 @@
 #include "ConsoleFixture.h"
+#include "control/LinkJournal.h"
+#include "protocol/OperationSteps.h"
 #include "SamplePrint.h"
+#include "TestHelpers.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 Q_DECLARE_METATYPE(ScriptedCardControl::Outcome)
@@ -26,6 +31,8 @@ private slots:
     void buttonsGatedWhateverTheResult_data();
     void buttonsGatedWhateverTheResult();
     void responseDataShownDecoded();
+    void operationSteps_data();
+    void operationSteps();
 
     void magwriteSequence_data();
     void magwriteSequence();
@@ -127,6 +134,71 @@ void TestCardOperations::responseDataShownDecoded()
     QCOMPARE(f->edit("dis_KestraData")->text(), QStringLiteral("カード ｶｰﾄﾞ \uFFFD"));
     QCOMPARE(f->edit("dis_Code")->text(), QStringLiteral("&H 20"));
     QCOMPARE(f->beeps, 1);
+}
+
+// kestra-send runs the same rows (tests/send/tst_sendscript.cpp, operationSteps): the commands
+// that reach the control and the journal's skipped line are the same in both. What the window
+// sends for each step is what the table gives that step.
+void TestCardOperations::operationSteps_data()
+{
+    using Outcomes = QList<ScriptedCardControl::Outcome>;
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<Outcomes>("outcomes");
+    QTest::addColumn<QList<int>>("sent");
+    QTest::addColumn<QString>("skipped"); // the journal's skipped text; empty: nothing skipped
+    const QString stale = QStringLiteral(", so the device may still hold an earlier card's data");
+    QTest::newRow("write, all complete") << "write" << Outcomes{} << QList<int>{0x39, 0x31, 0x50} << "";
+    QTest::newRow("write, data refused") << "write" << Outcomes{refused()} << QList<int>{0x39, 0x50}
+                                         << "code 31 (write 2/3): write 1/3 ended with result -1" + stale;
+    QTest::newRow("write, data timed out") << "write" << Outcomes{runsFor(2, LinkError::TimedOut)} << QList<int>{0x39, 0x50}
+                                           << "code 31 (write 2/3): write 1/3 ended with result 1" + stale;
+    QTest::newRow("write, the write fails") << "write" << Outcomes{runsFor(2), runsFor(2, 0, 0x34)}
+                                            << QList<int>{0x39, 0x31, 0x50} << "";
+    QTest::newRow("sample, all complete") << "sample" << Outcomes{} << QList<int>{0x41, 0x46} << "";
+    QTest::newRow("sample, print data status 34") << "sample" << Outcomes{runsFor(2, 0, 0x34)} << QList<int>{0x41}
+                                                  << "code 46 (sample 2/2): sample 1/2 ended with result -1" + stale;
+    QTest::newRow("read refused") << "read" << Outcomes{refused()} << QList<int>{0x22} << "";
+}
+
+void TestCardOperations::operationSteps()
+{
+    QFETCH(QString, operation);
+    QFETCH(QList<ScriptedCardControl::Outcome>, outcomes);
+    QFETCH(QList<int>, sent);
+    QFETCH(QString, skipped);
+    const QHash<QString, QString> buttons{{"read", "cmd_Mg2Read"}, {"write", "cmdMagwrite"}, {"sample", "cmdRewrite"}};
+
+    QTemporaryDir dir;
+    LinkJournal journal;
+    QVERIFY(journal.open(dir.filePath(QStringLiteral("journal.log")), nullptr));
+    f->window->setJournal(&journal);
+    f->control->outcomes = outcomes;
+    f->edit("txt_UserParameter")->setText(QStringLiteral("%NEW?"));
+    f->edit("txt_UserTimeout")->setText(QStringLiteral("1500"));
+    f->button(buttons.value(operation))->click();
+    f->window->setJournal(nullptr);
+    journal.flush();
+
+    QCOMPARE(f->sentCodes(), sent);
+    CardOperations::StepInputs inputs{"%NEW?", SamplePrintData(), 1500, true};
+    for (const QVariantList &args : f->sentCommands()) {
+        for (const CardOperations::Step &step : CardOperations::findOperation(operation)->steps) {
+            const CardOperations::StepCommand planned = CardOperations::commandFor(step, inputs);
+            if (planned.code == args[0].toInt())
+                QCOMPARE(args, command(planned.code, planned.parameter, planned.timeoutMs, planned.dsr));
+        }
+    }
+    QFile file(journal.path());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> skippedLines;
+    for (const QByteArray &line : withoutSessions(file.readAll()).split('\n'))
+        if (line.contains("-- skipped "))
+            skippedLines << line;
+    QCOMPARE(skippedLines.size(), skipped.isEmpty() ? 0 : 1);
+    if (!skipped.isEmpty())
+        QVERIFY2(skippedLines[0].endsWith("-- skipped " + skipped.toUtf8()), skippedLines[0]);
+    QCOMPARE(f->messages.size(), skipped.isEmpty() ? 0 : 1);
+    QVERIFY(f->allGated(true));
 }
 
 void TestCardOperations::magwriteSequence_data()
@@ -269,6 +341,10 @@ void TestCardOperations::magwriteRefusesUnusableInput()
 
 void TestCardOperations::magwriteStillEjectsWhenTimeoutBecomesUnusable()
 {
+    QTemporaryDir dir;
+    LinkJournal journal;
+    QVERIFY(journal.open(dir.filePath(QStringLiteral("journal.log")), nullptr));
+    f->window->setJournal(&journal);
     f->edit("txt_UserParameter")->setText("data");
     f->edit("txt_UserTimeout")->setText("1000");
     f->control->outcomes = {runsFor(30), runsFor(5, 0, 0x20, "ejected")};
@@ -293,6 +369,14 @@ void TestCardOperations::magwriteStillEjectsWhenTimeoutBecomesUnusable()
     QVERIFY(messageAfterEject);
     QVERIFY(gatedAtMessage);
     QVERIFY(f->allGated(true));
+    // The journal names the step as kestra-send does, with the box's reason.
+    f->window->setJournal(nullptr);
+    journal.flush();
+    QFile file(journal.path());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    QVERIFY2(written.contains(" -- skipped code 31 (write 2/3): Time Out: \"99999999999\" does not fit a 32-bit integer "
+                              "(-2147483648 to 2147483647 ms).\n"), written);
 }
 
 void TestCardOperations::rewriteSendsSamplePrint_data()
