@@ -1,6 +1,7 @@
 #include "CommandPlan.h"
 
 #include "protocol/CardOperations.h"
+#include "protocol/OperationSteps.h"
 #include "OperatorInput.h"
 #include "SamplePrint.h"
 
@@ -67,39 +68,37 @@ QString planOperation(const QString &name, const QString &text, const CommandDef
     if (!operation)
         return QStringLiteral("unknown command '%1' (one of %2, or code HEX)").arg(name, operationNames());
 
-    QList<PlannedCommand> planned;
-    int stepNumber = 0;
-    for (const Step &step : operation->steps) {
+    StepInputs inputs;
+    if (operation->takes(Parameter::Operator)) {
+        const ParameterBytes bytes = parameterBytes(text);
+        if (!bytes.ok())
+            return QStringLiteral("%1 TEXT: %2").arg(name, refusalWithoutBox(bytes.refusal));
+        if (const QString tooLong = parameterTooLong(bytes.bytes); !tooLong.isEmpty())
+            return QStringLiteral("%1 TEXT: %2").arg(name, tooLong);
+        inputs.parameter = bytes.bytes;
+    }
+    if (operation->takes(Parameter::SamplePrint))
+        inputs.samplePrint = SamplePrintData();
+    inputs.timeoutMs = defaults.timeoutMs;
+    inputs.dsrOption = defaults.dsr;
+
+    const int steps = int(operation->steps.size());
+    for (int i = 0; i < steps; ++i) {
+        const Step &step = operation->steps[size_t(i)];
+        const StepCommand sent = commandFor(step, inputs);
         PlannedCommand command;
         command.line = line;
         command.group = group;
         command.operation = name;
-        command.step = ++stepNumber;
-        command.steps = int(operation->steps.size());
-        command.code = step.code;
-        switch (step.parameterFrom) {
-        case Parameter::Fixed:
-            command.parameter = step.fixedParameter();
-            break;
-        case Parameter::Operator: {
-            const ParameterBytes bytes = parameterBytes(text);
-            if (!bytes.ok())
-                return QStringLiteral("%1 TEXT: %2").arg(name, refusalWithoutBox(bytes.refusal));
-            command.parameter = bytes.bytes;
-            if (const QString tooLong = parameterTooLong(command.parameter); !tooLong.isEmpty())
-                return QStringLiteral("%1 TEXT: %2").arg(name, tooLong);
-            break;
-        }
-        case Parameter::SamplePrint:
-            command.parameter = SamplePrintData();
-            break;
-        }
-        command.timeoutMs = step.timeoutFrom == Timeout::Operator ? defaults.timeoutMs : step.timeoutMs;
-        command.dsr = step.dsr == Dsr::AlwaysCheck ? true : defaults.dsr;
+        command.step = i + 1;
+        command.steps = steps;
+        command.code = sent.code;
+        command.parameter = sent.parameter;
+        command.timeoutMs = sent.timeoutMs;
+        command.dsr = sent.dsr;
         command.needsStepBefore = step.needsStepBefore;
-        planned << command;
+        into << command;
     }
-    into += planned;
     return {};
 }
 
