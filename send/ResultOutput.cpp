@@ -2,6 +2,7 @@
 
 #include "control/CardControl.h"
 #include "protocol/DeviceText.h"
+#include "protocol/OperationSteps.h"
 #include "JournalFormat.h"
 #include "control/LinkMeaning.h"
 
@@ -24,10 +25,8 @@ QString hexBytes(const QByteArray &bytes)
 
 QString commandName(const PlannedCommand &command)
 {
-    QString name = command.operation == u"code" ? QStringLiteral("code %1").arg(hex2(command.code)) : command.operation;
-    if (command.steps > 1)
-        name += QStringLiteral(" %1/%2").arg(command.step).arg(command.steps);
-    return name;
+    const QString name = command.operation == u"code" ? QStringLiteral("code %1").arg(hex2(command.code)) : command.operation;
+    return CardOperations::stepName(name, command.step, command.steps);
 }
 
 namespace {
@@ -90,15 +89,6 @@ QByteArray resultJson(const PlannedCommand &command, const CommandOutcome &outco
         {QStringLiteral("elapsed_ms"), qRound64(outcome.elapsedMs * 1000.0) / 1000.0},
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-}
-
-QString skipReason(const PlannedCommand &command, const PlannedCommand &before, const CommandOutcome &beforeOutcome)
-{
-    if (!command.needsStepBefore || before.group != command.group || beforeOutcome.result == 0)
-        return {};
-    return QStringLiteral("%1 ended with result %2, so the device may still hold an earlier card's data")
-        .arg(commandName(before))
-        .arg(beforeOutcome.result);
 }
 
 QByteArray skippedLine(const PlannedCommand &command, const QString &reason)

@@ -12,13 +12,10 @@
 QByteArray resultLine(const PlannedCommand &command, const CommandOutcome &outcome);
 QByteArray resultJson(const PlannedCommand &command, const CommandOutcome &outcome);
 
-// Why command is not sent: it needs the step before (PlannedCommand::needsStepBefore) and that
-// step, before, did not complete with result 0. Empty when command is to be sent.
-QString skipReason(const PlannedCommand &command, const PlannedCommand &before, const CommandOutcome &beforeOutcome);
 // The line of a skipped command, for people or as JSON (with "skipped": true and "result": null).
 QByteArray skippedLine(const PlannedCommand &command, const QString &reason);
 QByteArray skippedJson(const PlannedCommand &command, const QString &reason);
-// "write 2/3", "code 41": a command as the lines name it.
+// "write 2/3", "code 41": a command as the lines and the journal name it (CardOperations::stepName).
 QString commandName(const PlannedCommand &command);
 
 // With --json, a link that does not open: one object with the link, the OpenLink result (null

@@ -1,9 +1,15 @@
+#include "CommandRun.h"
+#include "control/LinkJournal.h"
 #include "LinkSession.h"
 #include "protocol/CardOperations.h"
 #include "ScriptedCardControl.h"
+#include "ResultStream.h"
 #include "ScriptReader.h"
+#include "SendOptions.h"
+#include "TestHelpers.h"
 #include "transport/LinkEndpoints.h"
 
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <QTest>
@@ -23,7 +29,31 @@ private slots:
     void settingsOfThePlan();
     void sessionCalls_data();
     void sessionCalls();
+    void operationSteps_data();
+    void operationSteps();
 };
+
+Q_DECLARE_METATYPE(ScriptedCardControl::Outcome)
+
+namespace {
+
+ScriptedCardControl::Outcome ended(QVariant errorCode = 0, QVariant status = DeviceStatus::Normal)
+{
+    ScriptedCardControl::Outcome outcome;
+    outcome.runMs = 2;
+    outcome.errorCode = errorCode;
+    outcome.responseCode = status;
+    return outcome;
+}
+
+ScriptedCardControl::Outcome refusedCommand()
+{
+    ScriptedCardControl::Outcome outcome;
+    outcome.sendResult = 1;
+    return outcome;
+}
+
+} // namespace
 
 void TestSendScript::split_data()
 {
@@ -120,6 +150,80 @@ void TestSendScript::settingsOfThePlan()
         QCOMPARE(c.timeoutMs, expected[i].timeout);
         QCOMPARE(c.dsr, expected[i].dsr);
     }
+}
+
+// The window's buttons run the same rows (tests/console/tst_cardoperations.cpp, operationSteps):
+// the commands that reach the control and the journal's skipped line are the same in both.
+void TestSendScript::operationSteps_data()
+{
+    using Outcomes = QList<ScriptedCardControl::Outcome>;
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<Outcomes>("outcomes");
+    QTest::addColumn<QList<int>>("sent");
+    QTest::addColumn<QString>("skipped"); // the journal's skipped text; empty: nothing skipped
+    QTest::addColumn<int>("exitStatus");
+    const QString stale = QStringLiteral(", so the device may still hold an earlier card's data");
+    QTest::newRow("write, all complete") << "write" << Outcomes{} << QList<int>{0x39, 0x31, 0x50} << "" << 0;
+    QTest::newRow("write, data refused") << "write" << Outcomes{refusedCommand()} << QList<int>{0x39, 0x50}
+                                         << "code 31 (write 2/3): write 1/3 ended with result -1" + stale << 3;
+    QTest::newRow("write, data timed out") << "write" << Outcomes{ended(LinkError::TimedOut)} << QList<int>{0x39, 0x50}
+                                           << "code 31 (write 2/3): write 1/3 ended with result 1" + stale << 1;
+    QTest::newRow("write, the write fails") << "write" << Outcomes{ended(), ended(0, 0x34)}
+                                            << QList<int>{0x39, 0x31, 0x50} << "" << 3;
+    QTest::newRow("sample, all complete") << "sample" << Outcomes{} << QList<int>{0x41, 0x46} << "" << 0;
+    QTest::newRow("sample, print data status 34") << "sample" << Outcomes{ended(0, 0x34)} << QList<int>{0x41}
+                                                  << "code 46 (sample 2/2): sample 1/2 ended with result -1" + stale << 3;
+    QTest::newRow("read refused") << "read" << Outcomes{refusedCommand()} << QList<int>{0x22} << "" << 3;
+}
+
+void TestSendScript::operationSteps()
+{
+    QFETCH(QString, operation);
+    QFETCH(QList<ScriptedCardControl::Outcome>, outcomes);
+    QFETCH(QList<int>, sent);
+    QFETCH(QString, skipped);
+    QFETCH(int, exitStatus);
+
+    QTemporaryDir dir;
+    LinkJournal journal;
+    QVERIFY(journal.open(dir.filePath(QStringLiteral("journal.log")), nullptr));
+    ScriptedCardControl control;
+    control.outcomes = outcomes;
+    control.defaultOutcome = ended();
+    LinkEndpoints endpoints;
+    LinkSession session(control, endpoints);
+    SendOptions options;
+    options.link.kind = LinkTarget::Kind::Tcp;
+    options.link.host = QStringLiteral("127.0.0.1");
+    QStringList words{operation};
+    if (operation == u"write")
+        words << QStringLiteral("%NEW?");
+    const CommandPlan plan = planOperationWords(words, options.defaults);
+    QVERIFY2(plan.ok(), qPrintable(plan.error));
+    QString error;
+    QVERIFY2(session.open(options.link, &error), qPrintable(error));
+    std::FILE *lines = std::tmpfile();
+    ResultStream output(lines);
+    CommandRun run(session, output, options);
+    run.setJournal(&journal);
+    QCOMPARE(run.run(plan.commands), exitStatus);
+    session.close();
+    std::fclose(lines);
+    journal.flush();
+
+    QList<int> codes;
+    for (const ScriptedCardControl::Call &call : control.callsOf(Dispid::SendCommand))
+        codes << call.args[0].toInt();
+    QCOMPARE(codes, sent);
+    QFile file(journal.path());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> skippedLines;
+    for (const QByteArray &line : withoutSessions(file.readAll()).split('\n'))
+        if (line.contains("-- skipped "))
+            skippedLines << line;
+    QCOMPARE(skippedLines.size(), skipped.isEmpty() ? 0 : 1);
+    if (!skipped.isEmpty())
+        QVERIFY2(skippedLines[0].endsWith("-- skipped " + skipped.toUtf8()), skippedLines[0]);
 }
 
 QTEST_GUILESS_MAIN(TestSendScript)
