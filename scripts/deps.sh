@@ -10,7 +10,7 @@ packages=(
 )
 if [ "${1:-}" = "--test" ]; then
     # The real-display suite, the fuzzers, and the release checks: the Debian package (debhelper
-    # builds it, ccache shares objects between its two builds, lintian and devscripts'
+    # builds it, ccache compiles its first build, lintian and devscripts'
     # hardening-check check it, autopkgtest runs its tests, under xvfb-run with xauth), the manual
     # pages, the desktop entry and the AppStream data; tshark for the capture that kestra-journal
     # writes.
