@@ -1,6 +1,7 @@
 #include "JournalSummary.h"
 
 #include "protocol/CardOperations.h"
+#include "protocol/OperationSteps.h"
 
 #include <QJsonArray>
 #include <QStringList>
@@ -104,9 +105,7 @@ const std::array<QString, 256> &operationNames()
                 QString &name = table[operation.steps[i].code];
                 if (!name.isEmpty())
                     continue;
-                name = QLatin1String(operation.name);
-                if (steps > 1)
-                    name += QStringLiteral(" %1/%2").arg(i + 1).arg(steps);
+                name = CardOperations::stepName(operation, qsizetype(i));
             }
         }
         return table;
