@@ -28,6 +28,8 @@ bool commentsNextPacket(Journal::Kind event)
     case Kind::End:
     case Kind::Skipped:
     case Kind::Stopped:
+    case Kind::Server:
+    case Kind::Modem:
     case Kind::CommandFrame:
     case Kind::Ack:
     case Kind::Nak:

@@ -349,6 +349,13 @@ void JournalSummary::addEvent(const JournalLine &line, Session *session)
         ++m_stopped;
         noteTrouble(session);
         return;
+    case Kind::Modem:
+        // A device server's word that the device's DSR went off: the device was off or unplugged.
+        if (line.rest == Journal::modemText(false).toLatin1()) {
+            ++m_dsrOff;
+            noteTrouble(session);
+        }
+        return;
     case Kind::Open:
         ++linkOf(line)->opened;
         if (session) {
@@ -467,6 +474,7 @@ QString JournalSummary::verdict(bool *normal) const
         skippedByCode += slot ? slot->skipped : 0;
     item(m_skippedCommands - skippedByCode, QStringLiteral("skipped"));
     item(m_stopped, QStringLiteral("stopped"));
+    item(m_dsrOff, QStringLiteral("DSR off"));
     item(m_refused, QStringLiteral("refused"));
     item(m_unreadableEnds, QLatin1String(m_unreadableEnds == 1 ? "unreadable end line" : "unreadable end lines"));
     item(m_skipped, QLatin1String(m_skipped == 1 ? "unreadable line" : "unreadable lines"));
@@ -695,6 +703,7 @@ QJsonObject JournalSummary::json(const QString &name) const
     root[QStringLiteral("refused")] = m_refused;
     root[QStringLiteral("skipped")] = m_skippedCommands;
     root[QStringLiteral("stopped")] = m_stopped;
+    root[QStringLiteral("dsr_off")] = m_dsrOff;
     root[QStringLiteral("late_frames")] = m_lateFrames;
     root[QStringLiteral("damaged_frames")] = m_badFrames;
     root[QStringLiteral("resends")] = m_resends;

@@ -92,7 +92,7 @@ private:
     qint64 m_commands = 0, m_ends = 0, m_unreadableEnds = 0;
     qint64 m_lateFrames = 0, m_badFrames = 0, m_resends = 0, m_settles = 0;
     qint64 m_stray = 0, m_dropped = 0, m_refused = 0;
-    qint64 m_skippedCommands = 0, m_stopped = 0;
+    qint64 m_skippedCommands = 0, m_stopped = 0, m_dsrOff = 0;
     qint64 m_firstMs = -1, m_lastMs = -1; // the earliest and the latest time of any line
 
     std::map<int, Session> m_sessions; // the listed ones, by number

@@ -19,6 +19,9 @@ if [ "${1:-}" = "--test" ]; then
     # The accessibility and Wayland acceptance runs: AT-SPI on a private D-Bus session, and Weston
     # with Qt's Wayland plugin.
     packages+=(dbus at-spi2-core python3-pyatspi weston qt6-wayland)
+    # The remote serial port: ser2net in front of the emulator's pseudo-terminal, and pyserial's
+    # RFC 2217 server (its example) for the modem lines that a pseudo-terminal does not have.
+    packages+=(ser2net python3-serial)
 fi
 
 missing=()

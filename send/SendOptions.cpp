@@ -3,6 +3,7 @@
 #include "BrindleVersion.h"
 #include "protocol/LineSpeeds.h"
 #include "transport/LinkEndpoints.h"
+#include "transport/RemotePortUrl.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -107,6 +108,9 @@ QString readLink(const QCommandLineParser &parser, LinkTarget &link)
         link.device = parser.value(QStringLiteral("device"));
         if (link.device.isEmpty())
             return QStringLiteral("--device takes the path of a serial device");
+        if (RemotePortUrl::isRemotePort(link.device))
+            if (const QString problem = RemotePortUrl::problem(link.device); !problem.isEmpty())
+                return QStringLiteral("--device: ") + problem;
     } else if (const QString error = given("com") ? readComTarget(parser.value(QStringLiteral("com")), link)
                                                   : readTcpTarget(parser.value(QStringLiteral("tcp")), link);
                !error.isEmpty()) {

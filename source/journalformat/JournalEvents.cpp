@@ -243,4 +243,14 @@ QByteArrayView lossReason(QByteArrayView text)
     return at < 0 ? text : text.sliced(at + 2);
 }
 
+QString serverText(const QString &signature)
+{
+    return quoted(signature);
+}
+
+QString modemText(bool dsrActive)
+{
+    return dsrActive ? QStringLiteral("DSR on") : QStringLiteral("DSR off");
+}
+
 } // namespace Journal

@@ -58,4 +58,9 @@ QByteArrayView openFailureReason(QByteArrayView text);
 QString lostText(const QString &what, const QString &reason);
 QByteArrayView lossReason(QByteArrayView text);
 
+// "\"ser2net 4.3.11\"": a device server's signature, quoted as a journal quotes text.
+QString serverText(const QString &signature);
+// "DSR on", "DSR off": the modem lines as a device server reports them.
+QString modemText(bool dsrActive);
+
 } // namespace Journal

@@ -43,6 +43,8 @@ enum class Kind : quint8 {
     End,
     Skipped,
     Stopped,
+    Server, // a device server's signature
+    Modem,  // a device server's report of DSR
 };
 
 struct KindInfo
@@ -74,6 +76,8 @@ inline constexpr std::array kKinds{
     KindInfo{Kind::End, "end", false, false},
     KindInfo{Kind::Skipped, "skipped", false, false},
     KindInfo{Kind::Stopped, "stopped", false, false},
+    KindInfo{Kind::Server, "server", false, false},
+    KindInfo{Kind::Modem, "modem", false, false},
 };
 
 const KindInfo &info(Kind kind);

@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 qint32 openResultFor(LinkFailure::Kind kind)
@@ -16,11 +18,16 @@ qint32 openResultFor(LinkFailure::Kind kind)
     switch (kind) {
     case LinkFailure::Kind::NoSuchCom:
     case LinkFailure::Kind::NoSuchDevice:
+    case LinkFailure::Kind::BadUrl:
         return CardControl::NoSuchPort;
     case LinkFailure::Kind::NoSuchSpeed:
         return CardControl::ArgumentsNotUnderstood;
     case LinkFailure::Kind::CannotOpen:
     case LinkFailure::Kind::Busy:
+    // A device server that does not set the port as asked: the server is there, the port is not usable.
+    case LinkFailure::Kind::NoPortControl:
+    case LinkFailure::Kind::LineNotSet:
+    case LinkFailure::Kind::LineDiffers:
         return CardControl::CannotOpen;
     case LinkFailure::Kind::Refused:
     case LinkFailure::Kind::Unreachable:
@@ -67,7 +74,14 @@ qint32 LinkConnection::refuse(const OpenCall &call)
 void LinkConnection::announceOpen()
 {
     m_state = State::Open;
+    if (m_transport)
+        m_address.confirmedLine = m_transport->confirmedLine();
     m_events.opened(m_address);
+    const HeldReport held = std::exchange(m_heldReport, {});
+    if (held.signature)
+        m_events.serverIdentified(m_address, *held.signature);
+    if (held.dsr)
+        m_events.dsrChanged(m_address, *held.dsr);
 }
 
 qint32 LinkConnection::open(const LinkAddress &address)
@@ -131,7 +145,7 @@ qint32 LinkConnection::openLater(LinkTransport *transport, const LinkAddress &ad
     limit.setSingleShot(true);
     limit.setTimerType(Qt::PreciseTimer);
     connect(&limit, &QTimer::timeout, &loop, [decide] { decide(Outcome::TimedOut); });
-    limit.start(kConnectTimeoutMs);
+    limit.start(transport->openLimitMs());
     m_events.opening(address);
     transport->open(address);
 
@@ -180,6 +194,20 @@ void LinkConnection::attach(LinkTransport *transport, const LinkAddress &address
     // The link is torn down from the event loop, never inside the transport's own notifier.
     connect(transport, &LinkTransport::lost, this, [this, generation] { handleLost(generation); },
             Qt::QueuedConnection);
+    // What a device server says of itself and its lines while the link is being opened is told
+    // once the open is: the record names the link from its open on.
+    connect(transport, &LinkTransport::serverIdentified, this, [this](const QString &signature) {
+        if (m_state == State::Connecting)
+            m_heldReport.signature = signature;
+        else
+            m_events.serverIdentified(m_address, signature);
+    });
+    connect(transport, &LinkTransport::dsrChanged, this, [this](bool active) {
+        if (m_state == State::Connecting)
+            m_heldReport.dsr = active;
+        else
+            m_events.dsrChanged(m_address, active);
+    });
     emit transportChanged(transport);
 }
 
@@ -192,6 +220,7 @@ void LinkConnection::detach()
         m_transport = nullptr;
     }
     ++m_generation;
+    m_heldReport = {};
     m_dsrReportedInactive = false; // a new link says it again
     m_state = State::None;
     emit transportChanged(nullptr);

@@ -25,7 +25,7 @@ class LinkConnection : public QObject
 public:
     enum class State { None, Connecting, Open, Started };
 
-    static constexpr int kConnectTimeoutMs = 3000;
+    static constexpr int kConnectTimeoutMs = LinkTransport::kOpenLimitMs;
 
     explicit LinkConnection(LinkEvents &events, QObject *parent = nullptr);
     ~LinkConnection() override;
@@ -87,4 +87,11 @@ private:
     LinkAddress m_address; // the link attached last: what closes, losses and DSR reports name
     QString m_openFailure;
     bool m_dsrReportedInactive = false;
+    // A device server's reports during the open, told after it.
+    struct HeldReport
+    {
+        std::optional<QString> signature;
+        std::optional<bool> dsr;
+    };
+    HeldReport m_heldReport;
 };

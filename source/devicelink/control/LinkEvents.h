@@ -78,6 +78,12 @@ public:
     virtual void lost(const LinkAddress &address, const QString &reason) { Q_UNUSED(address); Q_UNUSED(reason); }
     virtual void dsrInactive(const LinkAddress &address) { Q_UNUSED(address); }
     virtual void dsrActiveAgain(const LinkAddress &address) { Q_UNUSED(address); }
+    // What a device server tells of itself and of the port's modem lines, when it tells.
+    virtual void serverIdentified(const LinkAddress &address, const QString &signature)
+    {
+        Q_UNUSED(address); Q_UNUSED(signature);
+    }
+    virtual void dsrChanged(const LinkAddress &address, bool active) { Q_UNUSED(address); Q_UNUSED(active); }
 
     // A command: refused by SendCommand, started, bytes out and in, resends, the wait for a quiet
     // line, and its end.

@@ -82,7 +82,7 @@ void LinkRecorder::sayOpenFailed(qint32 result, const QString &what, const QStri
 
 void LinkRecorder::opened(const LinkAddress &address)
 {
-    const QString what = LinkWords::link(address);
+    const QString what = LinkWords::openedLink(address);
     qCInfo(lcLink).noquote() << what << LinkWords::openedWord(address);
     event(Journal::Kind::Open, what);
     flush();
@@ -113,6 +113,18 @@ void LinkRecorder::dsrInactive(const LinkAddress &address)
 void LinkRecorder::dsrActiveAgain(const LinkAddress &address)
 {
     qCInfo(lcLink).noquote() << LinkWords::link(address) << "DSR is active again";
+}
+
+void LinkRecorder::serverIdentified(const LinkAddress &address, const QString &signature)
+{
+    qCInfo(lcLink).noquote() << LinkWords::link(address) << "server:" << signature;
+    event(Journal::Kind::Server, Journal::serverText(signature));
+}
+
+void LinkRecorder::dsrChanged(const LinkAddress &address, bool active)
+{
+    qCInfo(lcLink).noquote() << LinkWords::link(address) << "the server reports" << Journal::modemText(active);
+    event(Journal::Kind::Modem, Journal::modemText(active));
 }
 
 void LinkRecorder::refused(qint32 code, qint32 sendResult)

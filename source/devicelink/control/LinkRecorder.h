@@ -33,6 +33,8 @@ public:
     void lost(const LinkAddress &address, const QString &reason) override;
     void dsrInactive(const LinkAddress &address) override;
     void dsrActiveAgain(const LinkAddress &address) override;
+    void serverIdentified(const LinkAddress &address, const QString &signature) override;
+    void dsrChanged(const LinkAddress &address, bool active) override;
 
     void refused(qint32 code, qint32 sendResult) override;
     void commandStarted(const CommandRequest &request) override;

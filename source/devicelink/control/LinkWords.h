@@ -12,8 +12,11 @@
 namespace LinkWords {
 
 // "COM1 (/dev/ttyUSB0, 9600 bit/s)"; "/dev/ttyUSB0 (9600 bit/s)" for a device named by its path;
-// "127.0.0.1 port 10001".
+// "127.0.0.1 port 10001"; "COM1 (rfc2217://lab-host:3001, 9600 bit/s)".
 QString link(const LinkAddress &address);
+// The link as its open is told: link(), and for a device server the line it confirmed
+// ("COM1 (rfc2217://lab-host:3001, 9600 bit/s), the server set 9600 bit/s 8N1").
+QString openedLink(const LinkAddress &address);
 // The link's name on the journal's lines: "com1", "device" for a device named by its path, "tcp".
 QString journalName(const LinkAddress &address);
 // What became of an open that worked: "opened" (a serial port) or "connected" (a network address).

@@ -105,7 +105,7 @@ void ComPortControl::open(const SerialLine &line)
     }
     if (m_refused) {
         m_state = State::Failed;
-        m_failure = QStringLiteral("the server does not offer serial port control");
+        m_failure = QStringLiteral("the server does not offer RFC 2217 port control");
     } else if (portOffered()) {
         sendRequests();
     }
@@ -201,7 +201,7 @@ void ComPortControl::portOption(const TelnetEvent &event, Decoded &out)
         return;
     }
     if (m_refused && m_state != State::Idle)
-        fail(QStringLiteral("the server does not offer serial port control"), out);
+        fail(QStringLiteral("the server does not offer RFC 2217 port control"), out);
 }
 
 void ComPortControl::reply(std::uint8_t code, const QByteArray &value, Decoded &out)
@@ -252,7 +252,13 @@ void ComPortControl::reply(std::uint8_t code, const QByteArray &value, Decoded &
         return;
     case kServerOffset + NotifyModemState:
         if (value.size() == 1) {
-            m_modemState = quint8(value.at(0));
+            const quint8 state = quint8(value.at(0));
+            // ser2net reports all lines off for a port whose lines it cannot read (a
+            // pseudo-terminal); only a line seen active, or a change of DSR, shows lines it reads.
+            if ((state & (kCarrierDetect | kRingIndicator | kDsr | kCts | kDsrChanged)) != 0
+                || (m_modemState && ((state ^ *m_modemState) & kDsr)))
+                m_modemLinesRead = true;
+            m_modemState = state;
             out.events.append({Event::Kind::ModemState, Setting::Speed, *m_modemState, 0, {}});
         }
         return;
@@ -370,7 +376,7 @@ void ComPortControl::giveUp()
 
 std::optional<bool> ComPortControl::dsr() const
 {
-    if (!m_modemState)
+    if (!m_modemState || !m_modemLinesRead)
         return std::nullopt;
     return (*m_modemState & kDsr) != 0;
 }

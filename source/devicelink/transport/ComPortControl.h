@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transport/LinkAddress.h"
 #include "transport/TelnetCodec.h"
 
 #include <QByteArray>
@@ -36,9 +37,10 @@ constexpr std::uint8_t SetModemStateMask = 11;
 constexpr std::uint8_t PurgeData = 12;
 constexpr std::uint8_t kServerOffset = 100;
 
-// Values of SET-PARITY, SET-STOPSIZE and SET-CONTROL (outbound flow control).
-enum class Parity : std::uint8_t { None = 1, Odd = 2, Even = 3, Mark = 4, Space = 5 };
-enum class StopBits : std::uint8_t { One = 1, Two = 2, OneAndHalf = 3 };
+// Values of SET-PARITY, SET-STOPSIZE (the line's own enums carry the protocol's values) and
+// SET-CONTROL (outbound flow control).
+using Parity = SerialLine::Parity;
+using StopBits = SerialLine::StopBits;
 constexpr std::uint8_t kNoFlowControl = 1;
 // PURGE-DATA's values.
 enum class Purge : std::uint8_t { Received = 1, Transmitted = 2, Both = 3 };
@@ -50,15 +52,6 @@ constexpr std::uint8_t kDsr = 0x20;
 constexpr std::uint8_t kCts = 0x10;
 constexpr std::uint8_t kDsrChanged = 0x02;
 } // namespace ComPort
-
-// A serial line's framing. The device's own is 8 data bits, no parity, one stop bit.
-struct SerialLine
-{
-    qint32 baudRate = 9600;
-    std::uint8_t dataBits = 8;
-    ComPort::Parity parity = ComPort::Parity::None;
-    ComPort::StopBits stopBits = ComPort::StopBits::One;
-};
 
 class ComPortControl
 {
@@ -138,6 +131,10 @@ public:
     State state() const { return m_state; }
     // Why the link failed: "the server set 4800 bit/s, not 9600"; empty unless Failed.
     QString failure() const { return m_failure; }
+    // Whether it failed because the server does not take the com-port option at all.
+    bool refusedPortControl() const { return m_refused; }
+    // The line the server confirmed, once Ready.
+    SerialLine line() const { return m_line; }
     // What the server has not answered yet ("the speed, the parity"), for a transport that gives
     // up waiting; empty when nothing is outstanding.
     QString awaited() const;
@@ -145,7 +142,11 @@ public:
     void giveUp();
 
     const InForce &inForce() const { return m_inForce; }
-    // DSR from the last NOTIFY-MODEMSTATE; nothing until the server has sent one.
+    // DSR from the last NOTIFY-MODEMSTATE; nothing until the server has sent one that shows it
+    // reads the port's lines: one with a line active or DSR's change bit, or DSR other than
+    // before. A first report of every line off is what ser2net sends for a port without modem
+    // lines (a pseudo-terminal) as for a device that is off; taken as not known, the DSR check
+    // lets commands go, as on a local port that cannot report its lines.
     std::optional<bool> dsr() const;
     std::optional<std::uint8_t> modemState() const { return m_modemState; }
     QString serverSignature() const { return m_serverSignature; }
@@ -179,5 +180,6 @@ private:
     QString m_failure;
     InForce m_inForce;
     std::optional<std::uint8_t> m_modemState;
+    bool m_modemLinesRead = false;
     QString m_serverSignature;
 };

@@ -1,6 +1,7 @@
 #include "transport/LinkEndpoints.h"
 
 #include "protocol/LineSpeeds.h"
+#include "transport/RemotePortUrl.h"
 
 #include <QRegularExpression>
 
@@ -53,7 +54,10 @@ std::optional<LinkEndpoints::ComAssignment> LinkEndpoints::readComAssignment(con
     const int port = match.captured(1).toInt(&ok);
     if (!ok || !isCom(port))
         return std::nullopt;
-    return ComAssignment{port, match.captured(2)};
+    const QString path = match.captured(2);
+    if (RemotePortUrl::isRemotePort(path) && !RemotePortUrl::read(path))
+        return std::nullopt;
+    return ComAssignment{port, path};
 }
 
 QString LinkEndpoints::serialPathFor(qint32 port) const
@@ -111,6 +115,15 @@ LinkAddress LinkEndpoints::serialAddress(qint32 port, qint32 speedCode) const
     address.speedCode = speedCode;
     address.baudRate = LineSpeeds::bitsPerSecond(speedCode);
     address.namedByPath = namedByPath(port);
+    // A COM that names a device server's URL is that server's port; a URL that is not sound
+    // leaves host and port empty, and its transport says so.
+    if (RemotePortUrl::isRemotePort(address.path)) {
+        address.kind = LinkAddress::Kind::Rfc2217;
+        if (const std::optional<RemotePortUrl::Parts> parts = RemotePortUrl::read(address.path)) {
+            address.host = parts->host;
+            address.port = parts->port;
+        }
+    }
     return address;
 }
 

@@ -30,8 +30,9 @@ public:
         Source source = Source::Default;
     };
 
-    // A COM named on a command line as N=PATH (--com 1=/dev/ttyUSB0): N from kFirstCom to kLastCom
-    // and a path that is not empty; nothing for any other form.
+    // A COM named on a command line as N=PATH (--com 1=/dev/ttyUSB0, --com 1=rfc2217://HOST:PORT):
+    // N from kFirstCom to kLastCom and a path that is not empty (a sound URL when it is one);
+    // nothing for any other form.
     struct ComAssignment
     {
         int port = 0;
@@ -40,7 +41,7 @@ public:
     static std::optional<ComAssignment> readComAssignment(const QString &text);
     // What a program says when --com N=PATH is not in that form; %1 is what was given.
     static constexpr char kComAssignmentForm[] =
-        "--com takes N=PATH with N from 1 to 9, e.g. --com 1=/dev/ttyUSB0 (got '%1')";
+        "--com takes N=PATH or N=rfc2217://HOST:PORT with N from 1 to 9, e.g. --com 1=/dev/ttyUSB0 (got '%1')";
 
     // Why PLENKO_TCP_PORT cannot be used ("PLENKO_TCP_PORT='http' is not a port number ..."); empty
     // when it is not set or names a port from 1 to 65535. A program refuses to start on it rather
@@ -74,7 +75,8 @@ public:
     QString missingPortHint() const { return m_missingPortHint; }
     void setMissingPortHint(const QString &hintTemplate);
 
-    // The link OpenLink names: COMn at a speed code, or an IPv4 address at the TCP port.
+    // The link OpenLink names: COMn at a speed code (a device server's port when COMn's path is
+    // an rfc2217:// URL), or an IPv4 address at the TCP port.
     LinkAddress serialAddress(qint32 port, qint32 speedCode) const;
     LinkAddress tcpAddress(quint32 ipv4) const;
 

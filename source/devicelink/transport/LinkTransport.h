@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class ModemLines;
 class QIODevice;
 
@@ -45,12 +47,19 @@ public:
     // Whether open() waits for the far end (a connection being made): its owner then holds the
     // transport during the wait and may give up on it.
     virtual bool opensLater() const { return false; }
+    // How long the owner waits for a pending open at most; a transport with stages of its own
+    // (a device server's negotiation after the connection) times them itself within this.
+    virtual int openLimitMs() const { return kOpenLimitMs; }
+    static constexpr int kOpenLimitMs = 3000;
+    // The line the far end confirmed it has set (a device server); nothing for a link that does
+    // not say (a local port is set as asked or does not open).
+    virtual std::optional<SerialLine> confirmedLine() const { return std::nullopt; }
     // Why the last open() failed; meaningful once it has answered Failed or emitted openFailed().
     LinkFailure openFailure() const { return m_openFailure; }
 
     // Queues bytes for the line. False when the link is gone or the bytes cannot be queued; in
     // that case lost() has been (or already was) reported.
-    bool send(QByteArrayView bytes);
+    virtual bool send(QByteArrayView bytes);
 
     // Closes the line at once. Nothing is emitted afterwards and send() fails from then on.
     virtual void shutDown() = 0;
@@ -70,6 +79,11 @@ signals:
 
     void bytesArrived(const QByteArray &bytes);
     void lost();
+    // The far end's modem lines as it reports them (a device server's NOTIFY-MODEMSTATE): DSR
+    // changed to active.
+    void dsrChanged(bool active);
+    // A device server's signature, as it sent it.
+    void serverIdentified(const QString &signature);
 
 protected:
     // The open device that send() writes to and readAvailable() reads from; nullptr until open.

@@ -2,6 +2,7 @@
 
 #include "transport/LinkEndpoints.h"
 #include "transport/PortAccess.h"
+#include "transport/RemotePortUrl.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -36,6 +37,10 @@ QString sourceName(LinkEndpoints::Source source, int port)
 
 QString accessText(const QString &path)
 {
+    // A device server's port: whether it opens is the server's to say, at the open.
+    if (RemotePortUrl::isRemotePort(path))
+        return RemotePortUrl::read(path) ? QStringLiteral("remote (RFC 2217), not checked here")
+                                         : QStringLiteral("no, ") + RemotePortUrl::problem(path);
     const PortAccess access = checkPortAccess(path);
     if (!access.exists)
         return QStringLiteral("no, no such device");

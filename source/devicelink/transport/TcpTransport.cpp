@@ -34,6 +34,17 @@ void TcpTransport::connectTo(quint32 ipv4, quint16 port)
     m_socket->connectToHost(QHostAddress(ipv4), port);
 }
 
+void TcpTransport::connectTo(const QString &host, quint16 port)
+{
+    m_socket->connectToHost(host, port);
+}
+
+QString TcpTransport::closedReason() const
+{
+    return m_peer == Peer::Server ? QStringLiteral("the server closed the connection")
+                                  : QStringLiteral("the device closed the connection");
+}
+
 void TcpTransport::pushOut()
 {
     // A failed write reports the error, and a close, from inside flush(): those reports are
@@ -77,8 +88,7 @@ void TcpTransport::handleError(QAbstractSocket::SocketError error)
     // A peer that closes mid-frame has delivered its last bytes through readyRead already; take
     // whatever is still buffered before the link ends.
     readAvailable();
-    reportLost(error == QAbstractSocket::RemoteHostClosedError ? QStringLiteral("the device closed the connection")
-                                                                : m_socket->errorString());
+    reportLost(error == QAbstractSocket::RemoteHostClosedError ? closedReason() : m_socket->errorString());
 }
 
 void TcpTransport::handleDisconnected()
@@ -90,5 +100,5 @@ void TcpTransport::handleDisconnected()
     if (!m_connected)
         return;
     readAvailable();
-    reportLost(QStringLiteral("the device closed the connection"));
+    reportLost(closedReason());
 }

@@ -21,6 +21,13 @@ public:
     bool opensLater() const override { return true; }
     // Starts connecting; the outcome arrives as opened() (then connected()) or openFailed().
     void connectTo(quint32 ipv4, quint16 port);
+    // The same for a host name or an address in text (a device server's URL).
+    void connectTo(const QString &host, quint16 port);
+
+    // Who is at the far end, for the words of its hang-up: "the device closed the connection",
+    // or "the server ..." when the device sits behind a device server.
+    enum class Peer { Device, Server };
+    void setPeer(Peer peer) { m_peer = peer; }
 
     void shutDown() override;
 
@@ -39,4 +46,6 @@ private:
     bool m_connected = false;
     bool m_failed = false;
     bool m_pushing = false; // inside pushOut()
+    Peer m_peer = Peer::Device;
+    QString closedReason() const;
 };

@@ -1,5 +1,6 @@
 #include "transport/TransportTable.h"
 
+#include "transport/Rfc2217Transport.h"
 #include "transport/SerialTransport.h"
 #include "transport/TcpTransport.h"
 
@@ -22,6 +23,7 @@ LinkTransport *make(QObject *parent)
 constexpr std::array kTransports{
     Registration{LinkAddress::Kind::Serial, &make<SerialTransport>},
     Registration{LinkAddress::Kind::Tcp, &make<TcpTransport>},
+    Registration{LinkAddress::Kind::Rfc2217, &make<Rfc2217Transport>},
 };
 
 } // namespace

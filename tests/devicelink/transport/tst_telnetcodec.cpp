@@ -208,7 +208,12 @@ void TestTelnetCodec::opensThePort_data()
         << kAgree << kConfirm9600 << QStringList{"will 44", "do 0", "will 0", "do 3", "will 3"} << 1 << State::Ready
         << QString() << -1 << QString();
     QTest::newRow("repeated answers not answered again")
-        << none << kAgree + kAgree + kConfirm9600 + reply("6b00") << kOwnRequests << 1 << State::Ready << QString() << 0 << QString();
+        << none << kAgree + kAgree + kConfirm9600 + reply("6b30") + reply("6b02") << kOwnRequests << 1 << State::Ready
+        << QString() << 0 << QString();
+    // What ser2net sends for a pseudo-terminal, and for a device that is off from the start.
+    QTest::newRow("every line off at first: DSR not known")
+        << none << kAgree + reply("6b00") + kConfirm9600 + reply("6b00") << kOwnRequests << 1 << State::Ready << QString()
+        << -1 << QString();
     QTest::newRow("on, off and on again: one answer each")
         << none << kAgree + hex("fffc00fffb00") + kConfirm9600 << kOwnRequests + QStringList{"dont 0", "do 0"} << 1
         << State::Ready << QString() << -1 << QString();
@@ -220,7 +225,7 @@ void TestTelnetCodec::opensThePort_data()
                                              << QString() << -1 << QString();
     QTest::newRow("server WILLs the port instead") << none << hex("fffb2c") + kAgree.sliced(3) + kConfirm9600
                                                    << kOwnRequests + QStringList{"do 44"} << 1 << State::Ready << QString() << -1 << QString();
-    const QString noPort = QStringLiteral("the server does not offer serial port control");
+    const QString noPort = QStringLiteral("the server does not offer RFC 2217 port control");
     QTest::newRow("server DONTs the port") << none << hex("fffe2c") + kAgree.sliced(3) << kOwnRequests << 0 << State::Failed
                                            << noPort << -1 << QString();
     QTest::newRow("server WONTs the port") << none << hex("fffc2c") + kAgree.sliced(3) << kOwnRequests << 0 << State::Failed
