@@ -56,7 +56,8 @@ Sends commands to a Kestra rewritable-card reader/writer without a window, with 
 the frames of the Brindle console, and prints one line per command.
 
 Link (exactly one):
-  --device PATH        a serial device, e.g. /dev/ttyUSB0 or /dev/serial/by-id/usb-...
+  --device PATH        a serial device, e.g. /dev/ttyUSB0 or /dev/serial/by-id/usb-..., or
+                       a port behind an RFC 2217 device server: rfc2217://HOST:PORT
   --com N[=PATH]       COMn (N 1-9): N=PATH makes PATH the device of COMn, e.g. --com 1=/dev/ttyUSB0
                        or --com 1=/dev/serial/by-id/usb-...; N alone finds it as the console does:
                        PLENKO_COMn, else /dev/ttyS<N-1>

@@ -60,7 +60,8 @@ ConsoleOptions parseConsoleOptions(const QStringList &arguments)
                                      QStringLiteral("Show the version and exit."));
     const QCommandLineOption com(QStringLiteral("com"),
                                  QStringLiteral("COMn (N 1-9): N=PATH makes PATH the device of COMn, e.g. "
-                                                "--com 1=/dev/ttyUSB0 or --com 1=/dev/serial/by-id/usb-...; "
+                                                "--com 1=/dev/ttyUSB0 or --com 1=/dev/serial/by-id/usb-..., or a "
+                                                "port behind an RFC 2217 device server, --com 1=rfc2217://HOST:PORT; "
                                                 "repeatable."),
                                  QStringLiteral("N=PATH"));
     const QCommandLineOption tcpPort(QStringLiteral("tcp-port"),
