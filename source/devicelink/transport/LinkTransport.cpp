@@ -27,7 +27,8 @@ bool LinkTransport::send(QByteArrayView bytes)
 
 void LinkTransport::readAvailable()
 {
-    if (!m_device)
+    // A socket torn down by a receiver of its own report has nothing left to read.
+    if (!m_device || !m_device->isOpen())
         return;
     const QByteArray bytes = m_device->readAll();
     if (!bytes.isEmpty())
