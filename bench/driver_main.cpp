@@ -8,6 +8,7 @@
 #include "BenchSupport.h"
 #include "Processes.h"
 #include "Report.h"
+#include "Ser2netProcess.h"
 #include "JournalBench.h"
 #include "SendBench.h"
 
@@ -249,6 +250,40 @@ Section cpuWhileWaiting(const Config &config)
 }
 
 // ---- 3 and 4. serial line, reconnection -----------------------------------------------------
+// The console's sample print on COM1 as env maps it, count times, against its wire time at bps:
+// the row and its details.
+void samplePrint(Section &section, const QString &rowName, const QString &heading, const QString &how,
+                 const QStringList &env, int count, int bps)
+{
+    QString error;
+    const auto result = runForJson(QStringLiteral(BENCH_CONSOLE), {"serial", "--com", "1", "--count", QString::number(count)},
+                                   env, 120'000, error);
+    if (!result) {
+        section.rows << notMeasured(rowName, "within 5 %", error);
+        return;
+    }
+    const Summary s = summarize(samplesFromJson(result->value("samples_us").toArray()));
+    const int parameter = int(result->value("parameter_bytes").toDouble());
+    const int frameOut = parameter + 1 + 5; // command byte, STX LEN LEN ... ETX BCC
+    const int frameBack = 1 + 5;            // status byte only
+    const int bytes = frameOut + 1 + frameBack + 1;
+    const double wireUs = double(bytes) * 10.0 / bps * 1e6;
+    const double deviation = ratio(s.median, wireUs) - 1.0;
+    section.rows << Row{QStringLiteral("%1, median end to end vs wire time (%2 vs %3)")
+                            .arg(rowName, formatMicros(s.median), formatMicros(wireUs)),
+                        QStringLiteral("%1%2 %").arg(deviation >= 0 ? "+" : "").arg(fixed(deviation * 100, 1)),
+                        QStringLiteral("within 5 %"),
+                        result->value("failures").toInt() == 0 ? within(s.median, wireUs, 0.05) : Verdict::Missed};
+    section.details += heading
+                       + QStringLiteral("The sample print (command 65, %1 parameter bytes, DSR check on) %2; each print "
+                                        "starts on an idle line. Wire time at 10 bits a byte: command frame %3 + ACK 1 + "
+                                        "response frame %4 + ACK 1 = %5 bytes = %6.\n\n")
+                             .arg(parameter).arg(how).arg(frameOut).arg(frameBack).arg(bytes).arg(formatMicros(wireUs));
+    section.details += markdownTable({"n", "min", "median", "p99", "max", "failed"},
+                                     {{QString::number(s.count), formatMicros(s.min), formatMicros(s.median),
+                                       formatMicros(s.p99), formatMicros(s.max), QString::number(result->value("failures").toInt())}});
+}
+
 Section serialAndReconnection(const Config &config, bool serial, bool reconnect)
 {
     Section section;
@@ -266,34 +301,28 @@ Section serialAndReconnection(const Config &config, bool serial, bool reconnect)
     if (serial) {
         const int count = config.quick ? 5 : 20;
         progress(QStringLiteral("serial line: %1 sample prints at %2 bit/s").arg(count).arg(kBps));
-        QString error;
-        const auto result = runForJson(QStringLiteral(BENCH_CONSOLE), {"serial", "--com", "1", "--count", QString::number(count)},
-                                       env, 120'000, error);
-        if (!result) {
-            section.rows << notMeasured("3 serial line", "within 5 %", error);
+        samplePrint(section, QStringLiteral("3 sample print over a %1 bit/s line").arg(kBps),
+                    QStringLiteral("### 3. Serial line\n\n"),
+                    QStringLiteral("over `kestra-emu --pty --wire-speed %1 --time-scale 0`, through COM1 at %1 bit/s")
+                        .arg(kBps),
+                    env, count, kBps);
+        // The same through ser2net (RFC 2217) in front of the same pseudo-terminal: what the
+        // device server and the Telnet around the bytes add.
+        if (!Ser2netProcess::available()) {
+            section.rows << notMeasured("3 sample print through ser2net", "within 5 %", Ser2netProcess::skipReason());
         } else {
-            const Summary s = summarize(samplesFromJson(result->value("samples_us").toArray()));
-            const int parameter = int(result->value("parameter_bytes").toDouble());
-            const int frameOut = parameter + 1 + 5; // command byte, STX LEN LEN ... ETX BCC
-            const int frameBack = 1 + 5;            // status byte only
-            const int bytes = frameOut + 1 + frameBack + 1;
-            const double wireUs = double(bytes) * 10.0 / kBps * 1e6;
-            const double deviation = ratio(s.median, wireUs) - 1.0;
-            section.rows << Row{QStringLiteral("3 sample print over a %1 bit/s line, median end to end vs wire time (%2 vs %3)")
-                                    .arg(kBps).arg(formatMicros(s.median), formatMicros(wireUs)),
-                                QStringLiteral("%1%2 %").arg(deviation >= 0 ? "+" : "").arg(fixed(deviation * 100, 1)),
-                                QStringLiteral("within 5 %"),
-                                result->value("failures").toInt() == 0 ? within(s.median, wireUs, 0.05) : Verdict::Missed};
-            section.details += QStringLiteral("### 3. Serial line\n\n"
-                                              "The sample print (command 65, %1 parameter bytes, DSR check on) over "
-                                              "`kestra-emu --pty --wire-speed %2 --time-scale 0`, through COM1 at "
-                                              "38400 bit/s; each print starts on an idle line. Wire time at 10 bits a "
-                                              "byte: command frame %3 + ACK 1 + response frame %4 + ACK 1 = %5 bytes = %6.\n\n")
-                                   .arg(parameter).arg(kBps).arg(frameOut).arg(frameBack).arg(bytes).arg(formatMicros(wireUs));
-            section.details += markdownTable({"n", "min", "median", "p99", "max", "failed"},
-                                             {{QString::number(s.count), formatMicros(s.min), formatMicros(s.median),
-                                               formatMicros(s.p99), formatMicros(s.max),
-                                               QString::number(result->value("failures").toInt())}});
+            Ser2netProcess server({emu.ptyPath()});
+            if (!server.start()) {
+                section.rows << notMeasured("3 sample print through ser2net", "within 5 %", server.errorText());
+            } else {
+                progress(QStringLiteral("serial line through ser2net: %1 sample prints").arg(count));
+                const QString url = QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port());
+                samplePrint(section, QStringLiteral("3 sample print through ser2net (RFC 2217) to a %1 bit/s line").arg(kBps),
+                            QStringLiteral("\n### 3. Serial line through ser2net\n\n"),
+                            QStringLiteral("through ser2net 4 (`telnet(rfc2217)`, `chardelay: false`, loopback) to the same pseudo-terminal, "
+                                           "COM1 = `%1` at %2 bit/s").arg(url).arg(kBps),
+                            {"PLENKO_COM1=" + url}, count, kBps);
+            }
         }
     }
 

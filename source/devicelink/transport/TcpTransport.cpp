@@ -4,6 +4,10 @@
 #include <QNetworkProxy>
 #include <QTcpSocket>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 TcpTransport::TcpTransport(QObject *parent) : LinkTransport(parent), m_socket(new QTcpSocket(this))
 {
     setDevice(m_socket);
@@ -13,7 +17,7 @@ TcpTransport::TcpTransport(QObject *parent) : LinkTransport(parent), m_socket(ne
     // kernel has buffered (tens of MB on a fast link) before the frame reader sees any of it.
     m_socket->setReadBufferSize(64 * 1024);
     connect(m_socket, &QTcpSocket::connected, this, &TcpTransport::handleConnected);
-    connect(m_socket, &QTcpSocket::readyRead, this, &TcpTransport::readAvailable);
+    connect(m_socket, &QTcpSocket::readyRead, this, &TcpTransport::handleReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &TcpTransport::handleError);
     connect(m_socket, &QTcpSocket::disconnected, this, &TcpTransport::handleDisconnected);
 }
@@ -43,6 +47,17 @@ QString TcpTransport::closedReason() const
 {
     return m_peer == Peer::Server ? QStringLiteral("the server closed the connection")
                                   : QStringLiteral("the device closed the connection");
+}
+
+void TcpTransport::handleReadyRead()
+{
+    // Acknowledge what came at once rather than up to 40 ms later: a peer that holds small
+    // writes until its last one is acknowledged (Nagle's algorithm, as ser2net's sockets have it)
+    // would otherwise keep a frame back that long behind the ACK byte before it. Linux turns
+    // quick acknowledgement off again on its own, so it is asked for again at each read.
+    const int quick = 1;
+    ::setsockopt(int(m_socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &quick, sizeof quick);
+    readAvailable();
 }
 
 void TcpTransport::pushOut()

@@ -39,6 +39,7 @@ private:
     bool isReady() const override { return m_connected; }
     void pushOut() override;
     void handleConnected();
+    void handleReadyRead();
     void handleError(QAbstractSocket::SocketError error);
     void handleDisconnected();
 
